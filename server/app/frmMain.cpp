@@ -1,0 +1,158 @@
+#include "frmMain.h"
+
+#include <filesystem>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QSlider>
+
+#include "Common.h"
+#include "Fatal.h"
+#include "LogLine.h"
+#include "PatternReader.h"
+#include "TickCount.h"
+
+namespace {
+
+// Check boxes are read as 0 or 1, anew at every use.
+int value(const QCheckBox *box)
+{
+    return box->isChecked() ? 1 : 0;
+}
+
+std::filesystem::path toPath(const QString &file)
+{
+#ifdef _WIN32
+    return std::filesystem::path(file.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(file).toStdString());
+#endif
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
+{
+    createControls();
+    wireNotifications();
+}
+
+QString frmMain::defaultPatternFile()
+{
+    return QDir::toNativeSeparators(QDir(QCoreApplication::applicationDirPath())
+                                        .filePath(QStringLiteral("test.txt")));
+}
+
+void frmMain::load(const QString &patternFile)
+{
+    runHandler([&] {
+        sendBuf = kesmar::loadPatternFile(toPath(patternFile));
+        startServer();
+    });
+}
+
+void frmMain::startServer()
+{
+    askServer->setLocalPort(port);
+    askServer->Listen();
+    askServer->setSocketFlag(true);
+    askServer->setReceiveBufferSize(socketBufferSize);
+    askServer->setSendBufferSize(socketBufferSize);
+    // Raises the value-change notification, which hands the period to tmr1.
+    sldPeriod->setValue(initialPeriod);
+}
+
+void frmMain::acceptClient(std::int32_t requestID)
+{
+    runHandler([&] {
+        askServer->Close();
+        askServer->Accept(requestID);
+        txtStat->appendText(kesmar::logline::accept(requestID, kesmar::tickCount()));
+    });
+}
+
+void frmMain::closeAndListen()
+{
+    runHandler([&] {
+        if (value(chkEvent) == 0)
+            txtStat->appendText(kesmar::logline::close(kesmar::tickCount()));
+        askServer->Close();
+        askServer->Listen();
+    });
+}
+
+void frmMain::toggleSending()
+{
+    if (!tmr1->enabled()) {
+        tmr1->setEnabled(true);
+        cmdSend->setText(QStringLiteral("停止"));
+    } else {
+        tmr1->setEnabled(false);
+        cmdSend->setText(QStringLiteral("送信"));
+    }
+}
+
+void frmMain::applyPeriod()
+{
+    tmr1->setInterval(sldPeriod->value());
+}
+
+void frmMain::sendPattern()
+{
+    runHandler([&] {
+        askServer->SendData(sendBuf);
+        if (value(chkDump) == 1)
+            dump(sendBuf, dumpLength);
+    });
+}
+
+void frmMain::receiveData(std::int32_t bytesTotal)
+{
+    runHandler([&] {
+        if (value(chkEvent) == 0)
+            txtStat->appendText(kesmar::logline::receive(bytesTotal, kesmar::tickCount()));
+        std::vector<std::uint8_t> rcvBuf;
+        askServer->GetData(rcvBuf, SockCtl::byteArrayType, bytesTotal);
+        if (value(chkDump) == 1)
+            dump(rcvBuf, dumpLength);
+    });
+}
+
+void frmMain::logSend(std::int32_t bytesSent, std::int32_t /*bytesRemaining*/)
+{
+    if (value(chkEvent) == 0)
+        txtStat->appendText(kesmar::logline::send(bytesSent, kesmar::tickCount()));
+}
+
+void frmMain::dump(std::span<const std::uint8_t> dat, std::int32_t maxBytes)
+{
+    txtDump->appendText(kesmar::dumpBlock(dat, maxBytes));
+}
+
+void frmMain::clearPanes()
+{
+    txtDump->clearText();
+    txtStat->clearText();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    unload();
+    event->accept();
+}
+
+// The frame's close button and "終了" both end here; the unload is never
+// cancelled and runs once.
+void frmMain::unload()
+{
+    if (unloadCount_ > 0)
+        return;
+    ++unloadCount_;
+    askServer->Close();
+    tmr1->setEnabled(false);
+    emit unloaded();
+}

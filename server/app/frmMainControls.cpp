@@ -1,0 +1,159 @@
+// How frmMain is built: its controls, their places and captions, and which
+// notification runs which handler.
+
+#include "frmMain.h"
+
+#include <array>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+// The window is laid out in twips; 15 twips make one pixel at 96 dpi.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+enum class Kind { CheckBox, Button, Slider, Pane };
+
+struct ControlSpec
+{
+    const char *name;
+    Kind kind;
+    const char *caption;
+    int left, top, width, height; // twips
+    int tabIndex;
+};
+
+// In creation order.
+constexpr std::array<ControlSpec, 7> controlTable{{
+    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6},
+    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5},
+    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4},
+    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3},
+    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2},
+    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1},
+    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0},
+}};
+
+constexpr int clientWidthTwips = 6510;
+constexpr int clientHeightTwips = 5745;
+
+// A fixed-pitch Japanese face, so that dump columns line up and kana render.
+QFont paneFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
+                      font.family()});
+    font.setStyleHint(QFont::Monospace);
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// A 9-point Japanese UI face in which every caption fits its control.
+QFont uiFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS UI Gothic"), QStringLiteral("IPAPGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), font.family()});
+    font.setPointSize(9);
+    return font;
+}
+
+} // namespace
+
+void frmMain::createControls()
+{
+    setWindowTitle(QStringLiteral("Tarvolin(TCP Server)"));
+    setFont(uiFont());
+
+    auto *client = new QWidget(this);
+    client->setFixedSize(px(clientWidthTwips), px(clientHeightTwips));
+    setCentralWidget(client);
+
+    // Controls, absolutely placed; the window has no layout logic.
+    std::array<QWidget *, controlTable.size()> byTab{};
+    for (const ControlSpec &c : controlTable) {
+        QWidget *w = nullptr;
+        const QString caption = QString::fromUtf8(c.caption);
+        switch (c.kind) {
+        case Kind::CheckBox:
+            w = new QCheckBox(caption, client);
+            break;
+        case Kind::Button:
+            w = new QPushButton(caption, client);
+            break;
+        case Kind::Slider: {
+            auto *slider = new QSlider(Qt::Horizontal, client);
+            slider->setRange(0, 1000);
+            slider->setSingleStep(10);
+            slider->setPageStep(100);
+            slider->setTickInterval(100);
+            slider->setTickPosition(QSlider::TicksBelow);
+            slider->setValue(0);
+            w = slider;
+            break;
+        }
+        case Kind::Pane: {
+            auto *pane = new Pane(client);
+            pane->setFont(paneFont());
+            pane->setBackgroundRole(QPalette::Base);
+            pane->setTabChangesFocus(true);
+            w = pane;
+            break;
+        }
+        }
+        w->setObjectName(QString::fromLatin1(c.name));
+        w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+        byTab[static_cast<std::size_t>(c.tabIndex)] = w;
+    }
+    for (std::size_t i = 1; i < byTab.size(); ++i)
+        QWidget::setTabOrder(byTab[i - 1], byTab[i]);
+
+    chkEvent = client->findChild<QCheckBox *>(QStringLiteral("chkEvent"));
+    cmdMonitorInit = client->findChild<QPushButton *>(QStringLiteral("cmdMonitorInit"));
+    chkDump = client->findChild<QCheckBox *>(QStringLiteral("chkDump"));
+    sldPeriod = client->findChild<QSlider *>(QStringLiteral("sldPeriod"));
+    txtStat = client->findChild<Pane *>(QStringLiteral("txtStat"));
+    cmdSend = client->findChild<QPushButton *>(QStringLiteral("cmdSend"));
+    txtDump = client->findChild<Pane *>(QStringLiteral("txtDump"));
+
+    // Invisible members: the send clock and the socket control.
+    tmr1 = new SendTimer(this);
+    tmr1->setObjectName(QStringLiteral("tmr1"));
+    askServer = new SockCtl(this);
+    askServer->setObjectName(QStringLiteral("askServer"));
+
+    // Menu: "ファイル" with its one item, no access keys or shortcuts.
+    mnuFile = menuBar()->addMenu(QStringLiteral("ファイル"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuExit = mnuFile->addAction(QStringLiteral("終了"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+
+    // Fixed size: the client area plus the menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    txtDump->setFocus();
+}
+
+void frmMain::wireNotifications()
+{
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+    connect(cmdSend, &QPushButton::clicked, this, &frmMain::toggleSending);
+    connect(cmdMonitorInit, &QPushButton::clicked, this, &frmMain::clearPanes);
+    connect(sldPeriod, &QSlider::valueChanged, this, &frmMain::applyPeriod);
+    connect(tmr1, &SendTimer::timeout, this, &frmMain::sendPattern);
+    connect(askServer, &SockCtl::ConnectionRequest, this, &frmMain::acceptClient);
+    connect(askServer, &SockCtl::DataArrival, this, &frmMain::receiveData);
+    connect(askServer, &SockCtl::PeerClose, this, &frmMain::closeAndListen);
+    connect(askServer, &SockCtl::SendProgress, this, &frmMain::logSend);
+    // SendComplete has nothing to do.
+}
