@@ -59,7 +59,10 @@ public:
     void GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen);
 
     bool isListening() const { return server_.isListening(); }
+    // The port actually bound; differs from LocalPort() only when that is 0.
+    std::int32_t boundPort() const { return server_.serverPort(); }
     bool isConnected() const { return conn_ != nullptr; }
+    QTcpSocket *connection() const { return conn_; }
     std::int64_t bytesQueued() const;
     std::int64_t sendQueueLimit(std::size_t blockSize) const;
     std::int64_t skippedSends() const { return skipped_; }

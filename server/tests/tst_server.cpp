@@ -1,0 +1,297 @@
+#include <QCheckBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "frmMain.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+const QByteArray samplePattern = "sync,0,0,8,170\r\nlength,0,0,16,4660\r\n"
+                                 "counter,0,0,32,16909060\r\ndelta,0,0,16,-2\r\n";
+const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
+
+QStringList lines(const Pane *pane)
+{
+    return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int countStarting(const Pane *pane, const QString &label)
+{
+    int n = 0;
+    for (const QString &l : lines(pane))
+        n += l.startsWith(label);
+    return n;
+}
+
+// Ends a connection with a reset instead of an orderly close.
+void resetConnection(QTcpSocket *socket)
+{
+#ifndef _WIN32
+    const linger hard{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                 sizeof hard);
+#endif
+    socket->abort();
+}
+
+} // namespace
+
+// The window's server behaviour, through real loopback clients on port 20319.
+class tst_Server : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void acceptLineAfterConnection();
+    void closeLineAndListenAgain_data();
+    void closeLineAndListenAgain();
+    void secondClientRefused();
+    void suppressedEventsKeepAcceptLines();
+    void resetByPeerListensAgain();
+    void sendingToggles();
+    void sendingFollowsSlider();
+    void sendingSurvivesReconnect();
+    void receivedBytesLoggedAndDumped();
+    void floodDoesNotStallTicks();
+
+private:
+    QTcpSocket *connectClient();
+
+    QTemporaryDir dir;
+    frmMain *w = nullptr;
+    std::vector<QTcpSocket *> clients;
+};
+
+void tst_Server::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QFile f(dir.filePath("test.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(samplePattern);
+}
+
+void tst_Server::init()
+{
+    w = new frmMain;
+    w->load(dir.filePath("test.txt"));
+    QVERIFY(w->askServer->isListening());
+}
+
+void tst_Server::cleanup()
+{
+    for (QTcpSocket *c : clients)
+        delete c;
+    clients.clear();
+    delete w;
+    w = nullptr;
+}
+
+QTcpSocket *tst_Server::connectClient()
+{
+    auto *c = new QTcpSocket;
+    clients.push_back(c);
+    c->connectToHost(QHostAddress::LocalHost, frmMain::port);
+    return c;
+}
+
+void tst_Server::acceptLineAfterConnection()
+{
+    QCOMPARE(w->pattern(), std::vector<std::uint8_t>(sampleBytes.begin(), sampleBytes.end()));
+    QVERIFY(w->txtStat->toPlainText().isEmpty());
+    QTcpSocket *c = connectClient();
+    QTRY_COMPARE(countStarting(w->txtStat, "Accept requestID = "), 1);
+    QVERIFY(w->askServer->isConnected());
+    QVERIFY(!w->askServer->isListening());
+    QVERIFY(c->waitForConnected(1000));
+    static const QRegularExpression accept("^Accept requestID = [1-9][0-9]* -?[0-9]+$");
+    QVERIFY2(accept.match(lines(w->txtStat).at(0)).hasMatch(), qPrintable(lines(w->txtStat).at(0)));
+}
+
+void tst_Server::closeLineAndListenAgain_data()
+{
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("once") << 1;
+    QTest::newRow("five clients in a row") << 5;
+}
+
+void tst_Server::closeLineAndListenAgain()
+{
+    QFETCH(int, rounds);
+    for (int i = 1; i <= rounds; ++i) {
+        QTcpSocket *c = connectClient();
+        QTRY_COMPARE(countStarting(w->txtStat, "Accept requestID = "), i);
+        c->disconnectFromHost();
+        QTRY_COMPARE(countStarting(w->txtStat, "Close "), i);
+        QTRY_VERIFY(w->askServer->isListening());
+    }
+    // Request ids grow with every client.
+    int last = 0;
+    for (const QString &l : lines(w->txtStat)) {
+        if (!l.startsWith("Accept"))
+            continue;
+        const int id = l.split(' ').at(3).toInt();
+        QVERIFY(id > last);
+        last = id;
+    }
+    static const QRegularExpression close("^Close -?[0-9]+$");
+    QVERIFY(close.match(lines(w->txtStat).at(1)).hasMatch());
+}
+
+void tst_Server::secondClientRefused()
+{
+    QTcpSocket *first = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QVERIFY(first->waitForConnected(1000));
+    QTcpSocket *second = connectClient();
+    QSignalSpy errors(second, &QTcpSocket::errorOccurred);
+    QTRY_VERIFY(errors.count() > 0);
+    QCOMPARE(second->error(), QAbstractSocket::ConnectionRefusedError);
+    QCOMPARE(countStarting(w->txtStat, "Accept requestID = "), 1);
+    QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+}
+
+void tst_Server::suppressedEventsKeepAcceptLines()
+{
+    w->chkEvent->setChecked(true);
+    w->cmdSend->click();
+    w->sldPeriod->setValue(20);
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    c->write("hello");
+    QTRY_VERIFY(c->bytesAvailable() >= sampleBytes.size() * 2);
+    c->disconnectFromHost();
+    QTRY_VERIFY(w->askServer->isListening());
+    QTest::qWait(50);
+    const QStringList got = lines(w->txtStat);
+    QCOMPARE(got.size(), 1);
+    QVERIFY(got.at(0).startsWith("Accept requestID = "));
+}
+
+void tst_Server::resetByPeerListensAgain()
+{
+    w->cmdSend->click();
+    w->sldPeriod->setValue(10);
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QTRY_VERIFY(c->bytesAvailable() > 0);
+    resetConnection(c);
+    QTRY_COMPARE(countStarting(w->txtStat, "Close "), 1);
+    QTRY_VERIFY(w->askServer->isListening());
+    // And the next client is served as usual.
+    QTcpSocket *next = connectClient();
+    QTRY_COMPARE(countStarting(w->txtStat, "Accept requestID = "), 2);
+    QTRY_VERIFY(next->bytesAvailable() >= sampleBytes.size());
+}
+
+void tst_Server::sendingToggles()
+{
+    QCOMPARE(w->cmdSend->text(), QStringLiteral("送信"));
+    QCOMPARE(w->tmr1->interval(), 1000);
+    w->sldPeriod->setValue(20);
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+
+    w->cmdSend->click();
+    QCOMPARE(w->cmdSend->text(), QStringLiteral("停止"));
+    QVERIFY(w->tmr1->enabled());
+    QTRY_VERIFY(c->bytesAvailable() >= 3 * sampleBytes.size());
+    QTRY_VERIFY(countStarting(w->txtStat, "Send ") > 0);
+
+    w->cmdSend->click();
+    QCOMPARE(w->cmdSend->text(), QStringLiteral("送信"));
+    QVERIFY(!w->tmr1->enabled());
+    QTest::qWait(60);
+    const QByteArray got = c->readAll();
+    QTest::qWait(100);
+    QCOMPARE(c->bytesAvailable(), 0);
+    // Whole copies of the pattern, one after the other.
+    QCOMPARE(got.size() % sampleBytes.size(), 0);
+    QCOMPARE(got, sampleBytes.repeated(got.size() / sampleBytes.size()));
+}
+
+void tst_Server::sendingFollowsSlider()
+{
+    w->cmdSend->click();
+    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    w->sldPeriod->setValue(10);
+    QCOMPARE(w->tmr1->interval(), 10);
+    QTRY_VERIFY(ticks.count() >= 3);
+    w->sldPeriod->setValue(0);
+    QCOMPARE(w->tmr1->interval(), 0);
+    QVERIFY(w->tmr1->enabled());
+    QCOMPARE(w->cmdSend->text(), QStringLiteral("停止"));
+    ticks.clear();
+    QTest::qWait(50);
+    QCOMPARE(ticks.count(), 0);
+    w->sldPeriod->setValue(10);
+    QTRY_VERIFY(ticks.count() >= 3);
+}
+
+void tst_Server::sendingSurvivesReconnect()
+{
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    QTcpSocket *first = connectClient();
+    QTRY_VERIFY(first->bytesAvailable() >= sampleBytes.size());
+    first->disconnectFromHost();
+    QTRY_VERIFY(w->askServer->isListening());
+    QTcpSocket *second = connectClient();
+    QTRY_VERIFY(second->bytesAvailable() >= sampleBytes.size());
+    QCOMPARE(second->read(sampleBytes.size()), sampleBytes);
+    QVERIFY(w->tmr1->enabled());
+}
+
+void tst_Server::receivedBytesLoggedAndDumped()
+{
+    w->chkDump->setChecked(true);
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    c->write(QByteArray::fromHex("000F107F80A5FEFF4142434445464748"));
+    QTRY_COMPARE(countStarting(w->txtStat, "Receive "), 1);
+    static const QRegularExpression receive("^Receive 16 -?[0-9]+$");
+    QVERIFY(receive.match(lines(w->txtStat).at(1)).hasMatch());
+    QCOMPARE(w->txtDump->toPlainText(), QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
+
+    // Unchecked: read and dropped, the log line only.
+    w->chkDump->setChecked(false);
+    c->write("xyzw");
+    QTRY_COMPARE(countStarting(w->txtStat, "Receive "), 2);
+    QCOMPARE(w->txtDump->toPlainText(), QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
+}
+
+void tst_Server::floodDoesNotStallTicks()
+{
+    w->chkEvent->setChecked(true);
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QVERIFY(c->waitForConnected(1000));
+    const QByteArray chunk(64 * 1024, 'f');
+    // Keep the server's input full for the whole check.
+    connect(c, &QTcpSocket::bytesWritten, c, [c, &chunk] {
+        if (c->bytesToWrite() < 4 * chunk.size())
+            c->write(chunk);
+    });
+    c->write(chunk);
+    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 20, 10000);
+    QTRY_VERIFY(c->bytesAvailable() >= 10 * sampleBytes.size());
+    c->disconnect();
+}
+
+QTEST_MAIN(tst_Server)
+#include "tst_server.moc"
