@@ -11,7 +11,7 @@ class Pane : public QPlainTextEdit
 {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int maxLines = 100000;
 
     explicit Pane(QWidget *parent = nullptr);

@@ -13,7 +13,7 @@ class SendTimer : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     explicit SendTimer(QObject *parent = nullptr);
 
     bool enabled() const { return enabled_; }
@@ -26,10 +26,10 @@ public:
     // rather than fired in a burst.
     std::int64_t missedTicks() const { return missed_; }
 
-signals:
+  signals:
     void timeout();
 
-private:
+  private:
     void restart();
     void scheduleNext();
     void fire();

@@ -212,8 +212,7 @@ void SockCtl::SendData(std::span<const std::uint8_t> bytes)
         ++skipped_;
         return;
     }
-    conn_->write(reinterpret_cast<const char *>(bytes.data()),
-                 static_cast<qint64>(bytes.size()));
+    conn_->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size()));
 }
 
 void SockCtl::GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen)

@@ -14,7 +14,7 @@
 // A failed socket operation; the message names what failed and why.
 class SockCtlError : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -29,7 +29,7 @@ class SockCtl : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     static constexpr std::int32_t byteArrayType = 8209;
 
     explicit SockCtl(QObject *parent = nullptr);
@@ -68,14 +68,14 @@ public:
     std::int64_t skippedSends() const { return skipped_; }
     static constexpr std::int64_t minQueueLimit = 16 * 1024 * 1024;
 
-signals:
+  signals:
     void ConnectionRequest(std::int32_t requestID);
     void DataArrival(std::int32_t bytesTotal);
     void PeerClose();
     void SendComplete();
     void SendProgress(std::int32_t bytesSent, std::int32_t bytesRemaining);
 
-private:
+  private:
     void takePending();
     void applyOptions(QTcpSocket *socket) const;
     void applyListenBuffers();

@@ -43,8 +43,8 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 
 QString frmMain::defaultPatternFile()
 {
-    return QDir::toNativeSeparators(QDir(QCoreApplication::applicationDirPath())
-                                        .filePath(QStringLiteral("test.txt")));
+    return QDir::toNativeSeparators(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("test.txt")));
 }
 
 void frmMain::load(const QString &patternFile)

@@ -24,7 +24,7 @@ class frmMain : public QMainWindow
 {
     Q_OBJECT
 
-public:
+  public:
     static constexpr std::int32_t port = 20319;
     static constexpr std::int32_t socketBufferSize = 32768;
     static constexpr std::int32_t initialPeriod = 1000;
@@ -55,13 +55,13 @@ public:
     QMenu *mnuFile = nullptr;
     QAction *mnuExit = nullptr;
 
-signals:
+  signals:
     void unloaded();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     void createControls();
     void wireNotifications();
 

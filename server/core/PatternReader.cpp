@@ -15,7 +15,7 @@ constexpr const char *fieldNames[fieldCount] = {"label", "field 2", "field 3", "
 
 class Reader
 {
-public:
+  public:
     Reader(std::string_view text, std::string_view fileName)
         : p_(text.data()), end_(text.data() + text.size()), fileName_(fileName)
     {
@@ -50,7 +50,7 @@ public:
         return out;
     }
 
-private:
+  private:
     [[noreturn]] void fail(int line, const std::string &what) const
     {
         throw PatternError(std::string(fileName_) + ", line " + std::to_string(line) + ": " + what,
@@ -142,9 +142,10 @@ private:
             while (stop != start && isBlank(stop[-1]))
                 --stop;
             const std::string shown(start, static_cast<std::size_t>(stop - start));
-            fail(line_, std::string(fieldNames[f]) +
-                            (shown.empty() ? " is empty"
-                                           : " \"" + shown.substr(0, 40) + "\" is not a decimal number"));
+            fail(line_,
+                 std::string(fieldNames[f]) +
+                     (shown.empty() ? " is empty"
+                                    : " \"" + shown.substr(0, 40) + "\" is not a decimal number"));
         }
         if (!negative)
             v = -v;
@@ -177,8 +178,8 @@ private:
             takeLineEnd();
     }
 
-    void pack(std::vector<std::uint8_t> &out, std::int32_t width, std::int32_t value,
-              int widthLine, int valueLine) const
+    void pack(std::vector<std::uint8_t> &out, std::int32_t width, std::int32_t value, int widthLine,
+              int valueLine) const
     {
         std::size_t bytes = 0;
         switch (width) {

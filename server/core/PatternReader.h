@@ -13,15 +13,12 @@ namespace kesmar {
 // user: file, line and the reason in plain words.
 class PatternError : public std::runtime_error
 {
-public:
-    PatternError(const std::string &message, int line)
-        : std::runtime_error(message), line_(line)
-    {
-    }
+  public:
+    PatternError(const std::string &message, int line) : std::runtime_error(message), line_(line) {}
     // 1-based line of the offending record, 0 when the file itself failed.
     int line() const { return line_; }
 
-private:
+  private:
     int line_;
 };
 

@@ -18,7 +18,7 @@ class tst_Formats : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void dumpBlock_data();
     void dumpBlock();
     void groupNumbersWiden();
@@ -40,15 +40,15 @@ void tst_Formats::dumpBlock_data()
         << QByteArray("0000 : 00 0F 10 7F\r\n0001 : 80 A5 FE FF\r\n\r\n");
     QTest::newRow("exactly 8") << QByteArray("0102030405060708") << 8
                                << QByteArray("0000 : 01 02 03 04\r\n0001 : 05 06 07 08\r\n\r\n");
-    QTest::newRow("5 bytes: tail left out") << QByteArray("0A0B0C0D0E") << 8
-                                            << QByteArray("0000 : 0A 0B 0C 0D\r\n\r\n");
+    QTest::newRow("5 bytes: tail left out")
+        << QByteArray("0A0B0C0D0E") << 8 << QByteArray("0000 : 0A 0B 0C 0D\r\n\r\n");
     QTest::newRow("3 bytes: lone line end") << QByteArray("010203") << 8 << QByteArray("\r\n");
     QTest::newRow("1 byte") << QByteArray("01") << 8 << QByteArray("\r\n");
     QTest::newRow("empty") << QByteArray("") << 8 << QByteArray("\r\n");
-    QTest::newRow("upper case hex") << QByteArray("abcdef00") << 8
-                                    << QByteArray("0000 : AB CD EF 00\r\n\r\n");
-    QTest::newRow("maxBytes 4 of 8") << QByteArray("0102030405060708") << 4
-                                     << QByteArray("0000 : 01 02 03 04\r\n\r\n");
+    QTest::newRow("upper case hex")
+        << QByteArray("abcdef00") << 8 << QByteArray("0000 : AB CD EF 00\r\n\r\n");
+    QTest::newRow("maxBytes 4 of 8")
+        << QByteArray("0102030405060708") << 4 << QByteArray("0000 : 01 02 03 04\r\n\r\n");
     QTest::newRow("maxBytes 0") << QByteArray("01020304") << 0 << QByteArray("\r\n");
     QTest::newRow("negative maxBytes") << QByteArray("01020304") << -5 << QByteArray("\r\n");
 }
@@ -83,10 +83,11 @@ void tst_Formats::logLines_data()
                            << QByteArray("Close 5013000\r\n");
     QTest::newRow("send") << QByteArray::fromStdString(send(64, 5012500))
                           << QByteArray("Send 64 5012500\r\n");
-    QTest::newRow("negative tick") << QByteArray::fromStdString(kesmar::logline::close(-2147483647 - 1))
-                                   << QByteArray("Close -2147483648\r\n");
-    QTest::newRow("zero, no padding") << QByteArray::fromStdString(send(0, 0))
-                                      << QByteArray("Send 0 0\r\n");
+    QTest::newRow("negative tick")
+        << QByteArray::fromStdString(kesmar::logline::close(-2147483647 - 1))
+        << QByteArray("Close -2147483648\r\n");
+    QTest::newRow("zero, no padding")
+        << QByteArray::fromStdString(send(0, 0)) << QByteArray("Send 0 0\r\n");
 }
 
 void tst_Formats::logLines()

@@ -24,7 +24,7 @@ class tst_PatternReader : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void packs_data();
     void packs();
     void rejects_data();
@@ -50,25 +50,26 @@ void tst_PatternReader::packs_data()
     QTest::newRow("16 bit -1") << QByteArray("x,0,0,16,-1") << QByteArray("FF FF");
     QTest::newRow("32 bit -1") << QByteArray("x,0,0,32,-1") << QByteArray("FF FF FF FF");
     QTest::newRow("32 bit max") << QByteArray("x,0,0,32,2147483647") << QByteArray("FF FF FF 7F");
-    QTest::newRow("32 bit min") << QByteArray("x,0,0,32,-2147483648")
-                                << QByteArray("00 00 00 80");
+    QTest::newRow("32 bit min") << QByteArray("x,0,0,32,-2147483648") << QByteArray("00 00 00 80");
     QTest::newRow("one trailing line end") << QByteArray("a,0,0,8,1\r\n") << QByteArray("01");
     QTest::newRow("LF line ends") << QByteArray("a,0,0,8,1\nb,0,0,8,2\n") << QByteArray("01 02");
     QTest::newRow("lone CR line ends") << QByteArray("a,0,0,8,1\rb,0,0,8,2") << QByteArray("01 02");
-    QTest::newRow("two records on a line") << QByteArray("a,0,0,8,1,b,0,0,8,2")
-                                           << QByteArray("01 02");
+    QTest::newRow("two records on a line")
+        << QByteArray("a,0,0,8,1,b,0,0,8,2") << QByteArray("01 02");
     QTest::newRow("record over two lines") << QByteArray("a,0,0\r\n8,7\r\n") << QByteArray("07");
-    QTest::newRow("quoted label with commas") << QByteArray("\"a, b, c\",0,0,8,9")
-                                              << QByteArray("09");
-    QTest::newRow("quoted label over a line end") << QByteArray("\"a\r\nb\",0,0,8,9")
-                                                  << QByteArray("09");
-    QTest::newRow("blanks around fields") << QByteArray("  a , 1 ,\t2 , 8 , 3  \r\n")
-                                          << QByteArray("03");
-    QTest::newRow("blank lines between records") << QByteArray("a,0,0,8,1\r\n\r\n \r\nb,0,0,8,2\r\n\r\n")
-                                                 << QByteArray("01 02");
-    QTest::newRow("ignored fields take any int") << QByteArray("lbl,-2147483648,2147483647,8,1")
-                                                 << QByteArray("01");
-    QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "a,0,0,8,1") << QByteArray("01");
+    QTest::newRow("quoted label with commas")
+        << QByteArray("\"a, b, c\",0,0,8,9") << QByteArray("09");
+    QTest::newRow("quoted label over a line end")
+        << QByteArray("\"a\r\nb\",0,0,8,9") << QByteArray("09");
+    QTest::newRow("blanks around fields")
+        << QByteArray("  a , 1 ,\t2 , 8 , 3  \r\n") << QByteArray("03");
+    QTest::newRow("blank lines between records")
+        << QByteArray("a,0,0,8,1\r\n\r\n \r\nb,0,0,8,2\r\n\r\n") << QByteArray("01 02");
+    QTest::newRow("ignored fields take any int")
+        << QByteArray("lbl,-2147483648,2147483647,8,1") << QByteArray("01");
+    QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF"
+                                                   "a,0,0,8,1")
+                                     << QByteArray("01");
     QTest::newRow("empty label") << QByteArray(",0,0,8,1") << QByteArray("01");
 }
 
@@ -97,24 +98,24 @@ void tst_PatternReader::rejects_data()
     QTest::newRow("16 bit 32768") << QByteArray("x,0,0,16,32768") << 1
                                   << "value 32768 does not fit in 16 bits (-32768 to 32767)";
     QTest::newRow("16 bit -32769") << QByteArray("x,0,0,16,-32769") << 1 << "does not fit in 16";
-    QTest::newRow("ends mid record") << QByteArray("a,0,0,8,1\r\nb,0,0\r\n") << 3
-                                     << "ends in the middle of a record";
+    QTest::newRow("ends mid record")
+        << QByteArray("a,0,0,8,1\r\nb,0,0\r\n") << 3 << "ends in the middle of a record";
     QTest::newRow("ends after comma") << QByteArray("a,0,0,8,") << 1 << "ends in the middle";
-    QTest::newRow("value beyond 32 bits") << QByteArray("a,0,0,32,2147483648") << 1
-                                          << "value 2147483648 is outside the 32-bit range";
+    QTest::newRow("value beyond 32 bits")
+        << QByteArray("a,0,0,32,2147483648") << 1 << "value 2147483648 is outside the 32-bit range";
     QTest::newRow("huge ignored field") << QByteArray("a,99999999999999999999,0,8,1") << 1
                                         << "field 2 99999999999999999999 is outside";
     QTest::newRow("not a number") << QByteArray("a,0,0,8,abc") << 1
                                   << "value \"abc\" is not a decimal number";
-    QTest::newRow("hex is not decimal") << QByteArray("a,0,0,8,0x10") << 1
-                                        << "value \"0x10\" is not a decimal";
+    QTest::newRow("hex is not decimal")
+        << QByteArray("a,0,0,8,0x10") << 1 << "value \"0x10\" is not a decimal";
     QTest::newRow("plus sign") << QByteArray("a,0,0,8,+1") << 1 << "is not a decimal";
     QTest::newRow("lone minus") << QByteArray("a,0,0,8,-") << 1 << "is not a decimal";
     QTest::newRow("empty width") << QByteArray("a,0,0,,1") << 1 << "bit width is empty";
-    QTest::newRow("unclosed quote") << QByteArray("a,0,0,8,1\n\"abc,0,0,8,1\n") << 2
-                                    << "opening double quote is never closed";
-    QTest::newRow("text after quote") << QByteArray("\"a\"b,0,0,8,1") << 1
-                                      << "unexpected text after the quoted label";
+    QTest::newRow("unclosed quote")
+        << QByteArray("a,0,0,8,1\n\"abc,0,0,8,1\n") << 2 << "opening double quote is never closed";
+    QTest::newRow("text after quote")
+        << QByteArray("\"a\"b,0,0,8,1") << 1 << "unexpected text after the quoted label";
     QTest::newRow("line counted across split record")
         << QByteArray("a,0,0,8,1\r\nb,0,0\r\n8,300") << 3 << "line 3: value 300";
     QTest::newRow("comma before line end leaves a field empty")

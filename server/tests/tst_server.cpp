@@ -50,7 +50,7 @@ class tst_Server : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase();
     void init();
     void cleanup();
@@ -67,7 +67,7 @@ private slots:
     void receivedBytesLoggedAndDumped();
     void floodDoesNotStallTicks();
 
-private:
+  private:
     QTcpSocket *connectClient();
 
     QTemporaryDir dir;
@@ -263,13 +263,15 @@ void tst_Server::receivedBytesLoggedAndDumped()
     QTRY_COMPARE(countStarting(w->txtStat, "Receive "), 1);
     static const QRegularExpression receive("^Receive 16 -?[0-9]+$");
     QVERIFY(receive.match(lines(w->txtStat).at(1)).hasMatch());
-    QCOMPARE(w->txtDump->toPlainText(), QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
+    QCOMPARE(w->txtDump->toPlainText(),
+             QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
 
     // Unchecked: read and dropped, the log line only.
     w->chkDump->setChecked(false);
     c->write("xyzw");
     QTRY_COMPARE(countStarting(w->txtStat, "Receive "), 2);
-    QCOMPARE(w->txtDump->toPlainText(), QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
+    QCOMPARE(w->txtDump->toPlainText(),
+             QStringLiteral("0000 : 00 0F 10 7F\n0001 : 80 A5 FE FF\n\n"));
 }
 
 void tst_Server::floodDoesNotStallTicks()

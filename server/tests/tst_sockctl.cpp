@@ -13,7 +13,7 @@ class tst_SockCtl : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init();
     void cleanup();
     void closeKeepsAnnouncedRequestAcceptable();
@@ -23,7 +23,7 @@ private slots:
     void queueIsBoundedAndCopiesStayWhole();
     void getDataReadsAtMostMaxLen();
 
-private:
+  private:
     QTcpSocket *connectClient();
 
     SockCtl *ctl = nullptr;
