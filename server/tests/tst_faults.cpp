@@ -1,0 +1,270 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "frmMain.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
+
+int countStarting(const Pane *pane, const QString &label)
+{
+    int n = 0;
+    for (const QString &l : pane->toPlainText().split('\n', Qt::SkipEmptyParts))
+        n += l.startsWith(label);
+    return n;
+}
+
+void resetConnection(QTcpSocket *socket)
+{
+#ifndef _WIN32
+    const linger hard{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                 sizeof hard);
+#endif
+    socket->abort();
+}
+
+#ifdef Q_OS_LINUX
+int openDescriptors()
+{
+    return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+long residentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+#endif
+
+} // namespace
+
+// Faults a client or the machine can inflict, each met with the server
+// listening again and nothing lost.
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectionChurn();
+    void halfCloseIsPeerClose();
+    void resetDuringLargeWrite();
+    void refusedAttemptsDoNotDisturbStream();
+    void badStartupEndsWithReport_data();
+    void badStartupEndsWithReport();
+
+private:
+    frmMain *start(const QByteArray &pattern);
+    QTcpSocket *connectClient();
+
+    QTemporaryDir dir;
+    frmMain *w = nullptr;
+    std::vector<QTcpSocket *> clients;
+};
+
+void tst_Faults::init()
+{
+    QVERIFY(dir.isValid());
+}
+
+void tst_Faults::cleanup()
+{
+    for (QTcpSocket *c : clients)
+        delete c;
+    clients.clear();
+    delete w;
+    w = nullptr;
+}
+
+frmMain *tst_Faults::start(const QByteArray &pattern)
+{
+    QFile f(dir.filePath("test.txt"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return nullptr;
+    f.write(pattern);
+    f.close();
+    w = new frmMain;
+    w->load(dir.filePath("test.txt"));
+    return w;
+}
+
+QTcpSocket *tst_Faults::connectClient()
+{
+    auto *c = new QTcpSocket;
+    clients.push_back(c);
+    c->connectToHost(QHostAddress::LocalHost, frmMain::port);
+    return c;
+}
+
+void tst_Faults::connectionChurn()
+{
+    start("x,0,0,8,1\r\n");
+    constexpr int total = 1000;
+    int fdsAfterTen = 0;
+    long rssAfterTen = 0;
+    for (int i = 1; i <= total; ++i) {
+        auto *c = new QTcpSocket;
+        c->connectToHost(QHostAddress::LocalHost, frmMain::port);
+        QVERIFY2(c->waitForConnected(5000), qPrintable(c->errorString()));
+        c->write("ping");
+        QTRY_COMPARE(countStarting(w->txtStat, "Accept requestID = "), i);
+        if (i % 3 == 0)
+            resetConnection(c);
+        else
+            c->disconnectFromHost();
+        delete c;
+        QTRY_VERIFY(w->askServer->isListening());
+        if (i == 10) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+#ifdef Q_OS_LINUX
+            fdsAfterTen = openDescriptors();
+            rssAfterTen = residentKiB();
+#endif
+        }
+    }
+    QTRY_COMPARE(countStarting(w->txtStat, "Close "), total);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+#ifdef Q_OS_LINUX
+    QCOMPARE(openDescriptors(), fdsAfterTen);
+    // The log holds 2,000 more lines; anything past that would be a leak.
+    const long grown = residentKiB() - rssAfterTen;
+    QVERIFY2(grown < 4096, qPrintable(QString::number(grown) + " KiB"));
+#else
+    Q_UNUSED(fdsAfterTen);
+    Q_UNUSED(rssAfterTen);
+#endif
+}
+
+void tst_Faults::halfCloseIsPeerClose()
+{
+    start("x,0,0,8,1\r\n");
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QVERIFY(c->waitForConnected(1000));
+    c->write("last words");
+    QVERIFY(c->waitForBytesWritten(1000));
+#ifndef _WIN32
+    ::shutdown(static_cast<int>(c->socketDescriptor()), SHUT_WR);
+#else
+    ::shutdown(static_cast<SOCKET>(c->socketDescriptor()), SD_SEND);
+#endif
+    QTRY_COMPARE(countStarting(w->txtStat, "Close "), 1);
+    QVERIFY(countStarting(w->txtStat, "Receive ") >= 1);
+    QTRY_VERIFY(w->askServer->isListening());
+}
+
+void tst_Faults::resetDuringLargeWrite()
+{
+    // A 1 MiB pattern that the client never reads, then a reset mid-stream.
+    QByteArray pattern;
+    for (int i = 0; i < 256 * 1024; ++i)
+        pattern += "w,0,0,32," + QByteArray::number(i * 2654435761u % 2147483647u) + "\r\n";
+    start(pattern);
+    QCOMPARE(w->pattern().size(), std::size_t{1024 * 1024});
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    QTcpSocket *c = connectClient();
+    c->setReadBufferSize(4096);
+    QTRY_VERIFY(w->askServer->bytesQueued() > 0);
+    resetConnection(c);
+    QTRY_COMPARE(countStarting(w->txtStat, "Close "), 1);
+    QTRY_VERIFY(w->askServer->isListening());
+    // Still alive and serving.
+    QTcpSocket *next = connectClient();
+    QTRY_VERIFY(next->bytesAvailable() > 0);
+}
+
+void tst_Faults::refusedAttemptsDoNotDisturbStream()
+{
+    start("sync,0,0,8,170\r\nlength,0,0,16,4660\r\ncounter,0,0,32,16909060\r\ndelta,0,0,16,-2\r\n");
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QByteArray got;
+    connect(c, &QTcpSocket::readyRead, c, [&] { got += c->readAll(); });
+    for (int i = 0; i < 20; ++i) {
+        QTcpSocket intruder;
+        intruder.connectToHost(QHostAddress::LocalHost, frmMain::port);
+        QVERIFY(!intruder.waitForConnected(2000));
+        QCOMPARE(intruder.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+    QTRY_VERIFY(got.size() >= 10 * sampleBytes.size());
+    QCOMPARE(countStarting(w->txtStat, "Accept requestID = "), 1);
+    c->disconnect(this);
+    const qsizetype whole = got.size() - got.size() % sampleBytes.size();
+    QCOMPARE(got.left(whole), sampleBytes.repeated(whole / sampleBytes.size()));
+}
+
+void tst_Faults::badStartupEndsWithReport_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<bool>("occupyPort");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port taken") << QByteArray("x,0,0,8,1\r\n") << true
+                                << "cannot listen on TCP port 20319";
+    QTest::newRow("bad width") << QByteArray("a,0,0,8,1\r\nb,0,0,12,1\r\n") << false
+                               << "test.txt, line 2: bit width 12 is not 8, 16 or 32";
+    QTest::newRow("missing file") << QByteArray() << false << "cannot open ";
+}
+
+void tst_Faults::badStartupEndsWithReport()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(bool, occupyPort);
+    QFETCH(QString, message);
+
+    // The real program, copied beside its own test.txt.
+    QTemporaryDir home;
+    const QString exe = home.filePath(QFileInfo(KESMAR_BINARY).fileName());
+    QVERIFY(QFile::copy(KESMAR_BINARY, exe));
+    if (!pattern.isEmpty()) {
+        QFile f(home.filePath("test.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern);
+    }
+    QTcpServer squatter;
+    if (occupyPort)
+        QVERIFY(squatter.listen(QHostAddress::Any, frmMain::port));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(exe, {});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(message), qPrintable(err));
+    if (!occupyPort) {
+        // It never listened: the port is free for us.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, frmMain::port));
+    }
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
