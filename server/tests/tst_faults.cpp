@@ -41,7 +41,8 @@ void resetConnection(QTcpSocket *socket)
 #ifdef Q_OS_LINUX
 int openDescriptors()
 {
-    return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return static_cast<int>(
+        QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
 long residentKiB()
@@ -64,7 +65,7 @@ class tst_Faults : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init();
     void cleanup();
 
@@ -74,8 +75,9 @@ private slots:
     void refusedAttemptsDoNotDisturbStream();
     void badStartupEndsWithReport_data();
     void badStartupEndsWithReport();
+    void servesWithoutBitFieldLibrary();
 
-private:
+  private:
     frmMain *start(const QByteArray &pattern);
     QTcpSocket *connectClient();
 
@@ -269,6 +271,36 @@ void tst_Faults::badStartupEndsWithReport()
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::Any, frmMain::port));
     }
+}
+
+void tst_Faults::servesWithoutBitFieldLibrary()
+{
+    QTemporaryDir home;
+    const QString exe = home.filePath(QFileInfo(KESMAR_BINARY).fileName());
+    QVERIFY(QFile::copy(KESMAR_BINARY, exe));
+    QFile f(home.filePath("test.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x,0,0,8,1\r\n");
+    f.close();
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("LD_LIBRARY_PATH");
+    p.setProcessEnvironment(env);
+    p.start(exe, {});
+    QVERIFY(p.waitForStarted(5000));
+    QTcpSocket c;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (c.connectToHost(QHostAddress::LocalHost, frmMain::port), c.waitForConnected(200)), 10000);
+#ifdef Q_OS_LINUX
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(p.processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("fendral"));
+#endif
+    c.abort();
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_Faults)

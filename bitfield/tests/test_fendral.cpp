@@ -1,0 +1,174 @@
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "fendral.h"
+
+namespace {
+
+struct SetCase
+{
+    const char *name;
+    std::uint32_t before;
+    std::int32_t pos, width, value;
+    std::uint32_t after;
+};
+
+const SetCase setCases[] = {
+    {"nibble into zero", 0x0, 4, 4, 0xFF, 0xF0},
+    {"nibble beside set bits", 0x0F, 4, 4, 0xFF, 0xFF},
+    {"old field bits not cleared", 0xA0, 4, 4, 5, 0xF0},
+    {"width 0 changes nothing", 0x1234, 4, 0, -1, 0x1234},
+    {"width 32 ORs whole value", 0x0, 0, 32, -1, 0xFFFFFFFF},
+    {"width 40 ORs whole value shifted", 0x0, 8, 40, 0x12345678, 0x34567800},
+    {"position 32 acts as 0", 0x0, 32, 8, 0xAB, 0xAB},
+    {"position 33 acts as 1", 0x0, 33, 1, 1, 0x2},
+    {"field past bit 31 is cut", 0x0, 28, 8, 0xFF, 0xF0000000},
+    {"width -1 masks 31 bits", 0x0, 0, -1, -1, 0x7FFFFFFF},
+    {"width -32 masks nothing", 0x0, 0, -32, -1, 0x0},
+    {"width 31", 0x0, 1, 31, -1, 0xFFFFFFFE},
+};
+
+class SetBit : public testing::TestWithParam<SetCase>
+{
+};
+
+TEST_P(SetBit, OrsTheMaskedValue)
+{
+    const SetCase &c = GetParam();
+    auto word = static_cast<std::int32_t>(c.before);
+    setBit(&word, c.pos, c.width, c.value);
+    EXPECT_EQ(static_cast<std::uint32_t>(word), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SetBit, testing::ValuesIn(setCases), [](const auto &info) {
+    std::string n = info.param.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+});
+
+struct GetCase
+{
+    const char *name;
+    std::uint32_t word;
+    std::int32_t pos, width;
+    std::uint32_t result;
+};
+
+const GetCase getCases[] = {
+    {"whole word", 0xDEADBEEF, 0, 32, 0xDEADBEEF},
+    {"width 0", 0xDEADBEEF, 0, 0, 0x0},
+    {"top nibble", 0xF0000000, 28, 4, 0xF},
+    {"sign fills past bit 31", 0xF0000000, 28, 8, 0xFF},
+    {"sign bit only fills", 0x80000000, 28, 8, 0xF8},
+    {"positive word zero-fills", 0x70000000, 28, 8, 0x7},
+    {"wide field of a negative word", 0x80000000, 4, 32, 0xF8000000},
+    {"position 36 acts as 4", 0x000000F0, 36, 4, 0xF},
+    {"width -1 masks 31 bits", 0xFFFFFFFF, 0, -1, 0x7FFFFFFF},
+};
+
+class GetBit : public testing::TestWithParam<GetCase>
+{
+};
+
+TEST_P(GetBit, ExtractsTheField)
+{
+    const GetCase &c = GetParam();
+    const auto word = static_cast<std::int32_t>(c.word);
+    EXPECT_EQ(static_cast<std::uint32_t>(getBit(&word, c.pos, c.width)), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GetBit, testing::ValuesIn(getCases), [](const auto &info) {
+    std::string n = info.param.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+});
+
+TEST(SetBitFloat, StoresExactBits)
+{
+    const std::pair<float, std::uint32_t> cases[] = {
+        {1.0f, 0x3F800000},
+        {-2.0f, 0xC0000000},
+        {-0.0f, 0x80000000},
+        {std::numeric_limits<float>::infinity(), 0x7F800000},
+        {std::bit_cast<float>(std::uint32_t{0x7FC01234}), 0x7FC01234},
+        {std::bit_cast<float>(std::uint32_t{0x00000001}), 0x00000001},
+    };
+    for (const auto &[value, bits] : cases) {
+        std::uint32_t word = 0xFFFFFFFF;
+        setBitFloat(&word, value);
+        EXPECT_EQ(word, bits);
+    }
+}
+
+// The rules again, in 64-bit arithmetic with nothing shared with the library.
+std::uint32_t refMask(std::int32_t width)
+{
+    if (width > 31)
+        return 0xFFFFFFFF;
+    const std::int64_t w = width & 31;
+    return static_cast<std::uint32_t>((std::int64_t{1} << w) - 1);
+}
+
+TEST(Property, MatchesIndependentRules)
+{
+    std::mt19937 rng(20319);
+    std::uniform_int_distribution<std::int32_t> any(std::numeric_limits<std::int32_t>::min(),
+                                                    std::numeric_limits<std::int32_t>::max());
+    std::uniform_int_distribution<std::int32_t> small(-70, 70);
+    for (int i = 0; i < 200000; ++i) {
+        const std::int32_t word = any(rng), value = any(rng);
+        const std::int32_t pos = i % 4 ? small(rng) : any(rng);
+        const std::int32_t width = i % 5 ? small(rng) : any(rng);
+        const std::int64_t shift = pos & 31;
+
+        std::int32_t set = word;
+        setBit(&set, pos, width, value);
+        const std::uint64_t field =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(value) & refMask(width))
+             << shift) &
+            0xFFFFFFFFu;
+        ASSERT_EQ(static_cast<std::uint32_t>(set), static_cast<std::uint32_t>(word) | field);
+
+        const std::int64_t wide = word; // sign-extends
+        const auto expected = static_cast<std::uint32_t>((wide >> shift) & refMask(width));
+        ASSERT_EQ(static_cast<std::uint32_t>(getBit(&word, pos, width)), expected);
+
+        // Read-back on a clean word for fields that lie inside it.
+        if (width >= 0 && width <= 32 && shift + width <= 32) {
+            std::int32_t clean = 0;
+            setBit(&clean, pos, width, value);
+            ASSERT_EQ(static_cast<std::uint32_t>(getBit(&clean, pos, width)),
+                      static_cast<std::uint32_t>(value) & refMask(width));
+        }
+    }
+}
+
+// Callers bind by name at run time; this is that path, through the real file.
+TEST(Loaded, CallsThroughDlsym)
+{
+    void *lib = dlopen(FENDRAL_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    auto set = reinterpret_cast<decltype(&setBit)>(dlsym(lib, "setBit"));
+    auto setF = reinterpret_cast<decltype(&setBitFloat)>(dlsym(lib, "setBitFloat"));
+    auto get = reinterpret_cast<decltype(&getBit)>(dlsym(lib, "getBit"));
+    ASSERT_TRUE(set && setF && get);
+    std::int32_t word = 0;
+    set(&word, 4, 4, 0xFF);
+    EXPECT_EQ(word, 0xF0);
+    EXPECT_EQ(get(&word, 4, 4), 0xF);
+    std::uint32_t f = 0;
+    setF(&f, 1.0f);
+    EXPECT_EQ(f, 0x3F800000u);
+    dlclose(lib);
+}
+
+} // namespace
