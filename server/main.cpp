@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 
 #include "Fatal.h"
 #include "frmMain.h"
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("kesmar"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin(TCP Server)"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kesmar.png")));
     initPlatform();
 
     frmMain window;

@@ -74,6 +74,10 @@ QFont uiFont()
 void frmMain::createControls()
 {
     setWindowTitle(QStringLiteral("Tarvolin(TCP Server)"));
+    // A fixed window: it can be minimised and closed, not maximised.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(uiFont());
 
     auto *client = new QWidget(this);
