@@ -1,20 +1,26 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
+class QSocketNotifier;
+
 // The send clock: an enabled flag and a period in milliseconds. It ticks only
 // while enabled with a period above 0, and keeps to a fixed schedule
 // (anchor + k * period), so a late tick does not push the later ones back.
+// On Linux it wakes from a timerfd at the due nanosecond; elsewhere from a
+// precise QTimer, to the millisecond.
 class SendTimer : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     explicit SendTimer(QObject *parent = nullptr);
+    ~SendTimer() override;
 
     bool enabled() const { return enabled_; }
     void setEnabled(bool on);
@@ -26,19 +32,26 @@ class SendTimer : public QObject
     // rather than fired in a burst.
     std::int64_t missedTicks() const { return missed_; }
 
-  signals:
+signals:
     void timeout();
 
-  private:
+private:
+    std::int64_t nowNs() const;
+    void arm(std::int64_t dueNs);
+    void disarm();
     void restart();
     void scheduleNext();
     void fire();
 
     bool enabled_ = false;
+    bool armed_ = false;
     std::int32_t interval_ = 0;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    std::int64_t anchorNs_ = 0; // time of tick 0 on clock_
+    std::int64_t anchorNs_ = 0; // time of tick 0
     std::int64_t nextIndex_ = 0;
     std::int64_t missed_ = 0;
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+    int timerFd_ = -1;
+    QSocketNotifier *notifier_ = nullptr;
 };
