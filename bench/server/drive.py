@@ -47,8 +47,9 @@ class Kesmar:
         os.close(r)
         self.env = dict(os.environ, DISPLAY=":" + display)
         self.env.pop("QT_QPA_PLATFORM", None)
+        self.log = open(os.path.join(self.dir, "kesmar.log"), "w+")
         self.proc = subprocess.Popen([os.path.join(self.dir, "kesmar")], env=self.env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=self.log, stderr=self.log)
         self.win = None
         for _ in range(100):
             out = self.xdo("search", "--name", "^Tarvolin")
@@ -57,7 +58,10 @@ class Kesmar:
                 break
             time.sleep(0.1)
         if not self.win:
-            raise SystemExit("kesmar did not show its window")
+            self.log.seek(0)
+            reason = self.log.read().strip().splitlines()
+            self.close()
+            raise SystemExit("kesmar did not show its window: " + (reason[-1] if reason else "?"))
         time.sleep(0.5)
         geo = dict(l.split("=") for l in self.xdo("getwindowgeometry", "--shell", self.win).split())
         self.menu = int(geo["HEIGHT"]) - 383

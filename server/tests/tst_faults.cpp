@@ -76,6 +76,7 @@ class tst_Faults : public QObject
     void badStartupEndsWithReport_data();
     void badStartupEndsWithReport();
     void servesWithoutBitFieldLibrary();
+    void portFreeAfterClosingOnStalledClient();
 
   private:
     frmMain *start(const QByteArray &pattern);
@@ -301,6 +302,37 @@ void tst_Faults::servesWithoutBitFieldLibrary()
     c.abort();
     p.terminate();
     QVERIFY(p.waitForFinished(5000));
+}
+
+// A client that stopped reading leaves unsent bytes behind; closing on it
+// must not keep the port from being listened on again.
+void tst_Faults::portFreeAfterClosingOnStalledClient()
+{
+    auto *ctl = new SockCtl;
+    ctl->setLocalPort(frmMain::port);
+    ctl->Listen();
+    ctl->setSendBufferSize(32768);
+    connect(ctl, &SockCtl::ConnectionRequest, ctl, [ctl](std::int32_t id) {
+        ctl->Close();
+        ctl->Accept(id);
+    });
+    QTcpSocket *c = connectClient();
+    c->setReadBufferSize(1024);
+    QTRY_VERIFY(ctl->isConnected());
+    const std::vector<std::uint8_t> block(1024 * 1024, 0x55);
+    for (int i = 0; i < 4; ++i) {
+        ctl->SendData(block);
+        QTest::qWait(20);
+    }
+    QVERIFY(ctl->bytesQueued() > 0);
+    ctl->Close();
+    delete ctl;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    SockCtl again;
+    again.setLocalPort(frmMain::port);
+    QVERIFY_THROWS_NO_EXCEPTION(again.Listen());
+    QVERIFY(again.isListening());
 }
 
 QTEST_MAIN(tst_Faults)
