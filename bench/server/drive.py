@@ -38,14 +38,8 @@ class Kesmar:
         shutil.copy(binary, os.path.join(self.dir, "kesmar"))
         with open(os.path.join(self.dir, "test.txt"), "w", newline="") as f:
             f.write(pattern_text(block_bytes))
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], pass_fds=(w,),
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        display = os.read(r, 16).decode().strip()
-        os.close(r)
-        self.env = dict(os.environ, DISPLAY=":" + display)
+        display = self.start_xvfb()
+        self.env = dict(os.environ, DISPLAY=":" + str(display))
         self.env.pop("QT_QPA_PLATFORM", None)
         self.log = open(os.path.join(self.dir, "kesmar.log"), "w+")
         self.proc = subprocess.Popen([os.path.join(self.dir, "kesmar")], env=self.env,
@@ -65,6 +59,22 @@ class Kesmar:
         time.sleep(0.5)
         geo = dict(l.split("=") for l in self.xdo("getwindowgeometry", "--shell", self.win).split())
         self.menu = int(geo["HEIGHT"]) - 383
+
+    def start_xvfb(self):
+        # A display of our own, well away from any a desktop would use.
+        for n in range(140, 200):
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            self.xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24",
+                                          "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                    return n
+                if self.xvfb.poll() is not None:
+                    break
+                time.sleep(0.05)
+        raise SystemExit("cannot start Xvfb")
 
     def xdo(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
