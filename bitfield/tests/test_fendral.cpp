@@ -1,4 +1,5 @@
 #include <bit>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -9,6 +10,16 @@
 #include "fendral.h"
 
 namespace {
+
+// gtest names allow only letters, digits and underscores.
+template <typename Case> std::string caseName(const testing::TestParamInfo<Case> &info)
+{
+    std::string n = info.param.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+}
 
 struct SetCase
 {
@@ -45,13 +56,7 @@ TEST_P(SetBit, OrsTheMaskedValue)
     EXPECT_EQ(static_cast<std::uint32_t>(word), c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SetBit, testing::ValuesIn(setCases), [](const auto &info) {
-    std::string n = info.param.name;
-    for (char &ch : n)
-        if (!std::isalnum(static_cast<unsigned char>(ch)))
-            ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, SetBit, testing::ValuesIn(setCases), caseName<SetCase>);
 
 struct GetCase
 {
@@ -84,13 +89,7 @@ TEST_P(GetBit, ExtractsTheField)
     EXPECT_EQ(static_cast<std::uint32_t>(getBit(&word, c.pos, c.width)), c.result);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GetBit, testing::ValuesIn(getCases), [](const auto &info) {
-    std::string n = info.param.name;
-    for (char &ch : n)
-        if (!std::isalnum(static_cast<unsigned char>(ch)))
-            ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, GetBit, testing::ValuesIn(getCases), caseName<GetCase>);
 
 TEST(SetBitFloat, StoresExactBits)
 {

@@ -10,33 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "LoopbackHelpers.h"
 #include "frmMain.h"
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
+using namespace testing_loopback;
 
 namespace {
-
-const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
-
-int countStarting(const Pane *pane, const QString &label)
-{
-    int n = 0;
-    for (const QString &l : pane->toPlainText().split('\n', Qt::SkipEmptyParts))
-        n += l.startsWith(label);
-    return n;
-}
-
-void resetConnection(QTcpSocket *socket)
-{
-#ifndef _WIN32
-    const linger hard{1, 0};
-    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                 sizeof hard);
-#endif
-    socket->abort();
-}
 
 #ifdef Q_OS_LINUX
 int openDescriptors()

@@ -7,42 +7,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "LoopbackHelpers.h"
 #include "frmMain.h"
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
+using namespace testing_loopback;
 
 namespace {
 
 const QByteArray samplePattern = "sync,0,0,8,170\r\nlength,0,0,16,4660\r\n"
                                  "counter,0,0,32,16909060\r\ndelta,0,0,16,-2\r\n";
-const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
-
-QStringList lines(const Pane *pane)
-{
-    return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-int countStarting(const Pane *pane, const QString &label)
-{
-    int n = 0;
-    for (const QString &l : lines(pane))
-        n += l.startsWith(label);
-    return n;
-}
-
-// Ends a connection with a reset instead of an orderly close.
-void resetConnection(QTcpSocket *socket)
-{
-#ifndef _WIN32
-    const linger hard{1, 0};
-    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                 sizeof hard);
-#endif
-    socket->abort();
-}
-
 } // namespace
 
 // The window's server behaviour, through real loopback clients on port 20319.

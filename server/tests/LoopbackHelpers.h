@@ -1,0 +1,43 @@
+#pragma once
+
+// What the loopback tests share: the sample pattern and a look at the log.
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include "Pane.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+namespace testing_loopback {
+
+inline const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
+
+inline QStringList lines(const Pane *pane)
+{
+    return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+inline int countStarting(const Pane *pane, const QString &label)
+{
+    int n = 0;
+    for (const QString &l : lines(pane))
+        n += l.startsWith(label);
+    return n;
+}
+
+// Ends a connection with a reset instead of an orderly close.
+inline void resetConnection(QTcpSocket *socket)
+{
+#ifndef _WIN32
+    const linger hard{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                 sizeof hard);
+#endif
+    socket->abort();
+}
+
+} // namespace testing_loopback
