@@ -90,4 +90,4 @@ status=0
 wait "$kpid" || status=$?
 kpid=""
 echo "exit status $status"
-[ "$status" -eq 0 ]
+[ "$status" -eq 0 ] || { tail -n 40 "$work/out.log"; exit 1; }
