@@ -3,7 +3,8 @@
 
 #include <stdint.h>
 
-/* Linkage: exported when building the library, imported by Windows callers. */
+/* Linkage: exported when building the library, imported by Windows callers,
+   plain declarations everywhere else. */
 #ifndef FENDRAL_API
 #if defined(_WIN32)
 #if defined(FENDRAL_BUILD)
@@ -37,11 +38,12 @@ extern "C" {
 FENDRAL_API void FENDRAL_CALL setBit(int32_t *word, int32_t bitPos, int32_t bitWidth,
                                      int32_t value);
 
-/* Stores the exact bit pattern of value into *word, replacing all 32 bits. */
+/* Replaces *word with the bit pattern of value. The word holds raw bits, not
+   an integer, hence unsigned. */
 FENDRAL_API void FENDRAL_CALL setBitFloat(uint32_t *word, float value);
 
 /* Returns the bitWidth bits of *word from bit bitPos, the word shifted
-   arithmetically. */
+   arithmetically, so a field past bit 31 of a negative word reads ones. */
 FENDRAL_API int32_t FENDRAL_CALL getBit(const int32_t *word, int32_t bitPos, int32_t bitWidth);
 
 #ifdef __cplusplus

@@ -2,23 +2,21 @@
 
 namespace fendral {
 
-LateBound<void(std::int32_t *, std::int32_t, std::int32_t, std::int32_t)> &setBit()
+SetBit &setBit()
 {
-    static LateBound<void(std::int32_t *, std::int32_t, std::int32_t, std::int32_t)> f(
-        libraryFileName, "setBit");
+    static SetBit f(libraryFileName, "setBit");
     return f;
 }
 
-LateBound<void(std::uint32_t *, float)> &setBitFloat()
+SetBitFloat &setBitFloat()
 {
-    static LateBound<void(std::uint32_t *, float)> f(libraryFileName, "setBitFloat");
+    static SetBitFloat f(libraryFileName, "setBitFloat");
     return f;
 }
 
-LateBound<std::int32_t(const std::int32_t *, std::int32_t, std::int32_t)> &getBit()
+GetBit &getBit()
 {
-    static LateBound<std::int32_t(const std::int32_t *, std::int32_t, std::int32_t)> f(
-        libraryFileName, "getBit");
+    static GetBit f(libraryFileName, "getBit");
     return f;
 }
 

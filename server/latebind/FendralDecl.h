@@ -15,8 +15,15 @@ inline constexpr const char *libraryFileName = "Fendral.dll";
 inline constexpr const char *libraryFileName = "libfendral.so";
 #endif
 
-LateBound<void(std::int32_t *, std::int32_t, std::int32_t, std::int32_t)> &setBit();
-LateBound<void(std::uint32_t *, float)> &setBitFloat();
-LateBound<std::int32_t(const std::int32_t *, std::int32_t, std::int32_t)> &getBit();
+using SetBit = LateBound<void(std::int32_t *word, std::int32_t bitPos, std::int32_t bitWidth,
+                              std::int32_t value)>;
+using SetBitFloat = LateBound<void(std::uint32_t *word, float value)>;
+using GetBit =
+    LateBound<std::int32_t(const std::int32_t *word, std::int32_t bitPos, std::int32_t bitWidth)>;
+
+// Each is created on first use, which binds nothing until it is called.
+SetBit &setBit();
+SetBitFloat &setBitFloat();
+GetBit &getBit();
 
 } // namespace fendral
