@@ -1,14 +1,18 @@
-"""Writes a test pattern of N records: a mix of plain and quoted labels and
-all three widths, CR LF line ends."""
+"""Writes a test pattern of N records, CR LF line ends, as someone might build
+one by hand: short plain labels, some quoted labels with a comma inside, the
+three widths mixed, values spread over each width's whole range.
+    gen_pattern.py N FILE"""
 import random
 import sys
 
-n = int(sys.argv[1])
+n, path = int(sys.argv[1]), sys.argv[2]
 rng = random.Random(20319)
-with open(sys.argv[2], "w", newline="") as out:
+ranges = {8: (0, 255), 16: (-32768, 32767), 32: (-2**31, 2**31 - 1)}
+words = ("sync", "length", "counter", "delta", "status", "crc", "flags", "id")
+with open(path, "w", newline="") as out:
     for i in range(n):
-        width = (8, 16, 32)[i % 3]
-        value = {8: rng.randint(0, 255), 16: rng.randint(-32768, 32767),
-                 32: rng.randint(-2**31, 2**31 - 1)}[width]
-        label = f'"field {i}, part {i % 7}"' if i % 5 == 0 else f"f{i}"
+        width = rng.choice((8, 8, 16, 16, 16, 32))
+        value = rng.randint(*ranges[width])
+        word = rng.choice(words)
+        label = f'"{word} {i}, part {i % 7}"' if rng.random() < 0.2 else f"{word}{i}"
         out.write(f"{label},{i % 100},{i % 13},{width},{value}\r\n")

@@ -1,21 +1,30 @@
-"""The same pattern read with Python's csv module and packed with struct, as a
-baseline. Prints records and the best time of several runs."""
+"""Baseline: the same records read with Python's csv module, the five fields
+converted with int() and the values packed with struct into a bytearray.
+    py_reader.py FILE RUNS N...
+prints one line per N, as reader_bench does: records, bytes of text, bytes
+packed, best s, median s."""
 import csv
+import statistics
 import struct
 import sys
 import time
 
-path, limit, runs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-fmt = {8: "<B", 16: "<h", 32: "<i"}
+path, runs, sizes = sys.argv[1], int(sys.argv[2]), [int(n) for n in sys.argv[3:]]
+packers = {8: struct.Struct("<B").pack, 16: struct.Struct("<h").pack,
+           32: struct.Struct("<i").pack}
 with open(path, newline="") as f:
-    lines = f.read().splitlines(keepends=True)[:limit]
-best = None
-for _ in range(runs):
-    start = time.perf_counter()
-    buf = bytearray()
-    for row in csv.reader(lines, skipinitialspace=True):
-        int(row[1]); int(row[2])
-        buf += struct.pack(fmt[int(row[3])], int(row[4]))
-    t = time.perf_counter() - start
-    best = t if best is None or t < best else best
-print(len(lines), best)
+    lines = f.readlines()
+
+for n in sizes:
+    part = lines[:n]
+    size = sum(len(line) for line in part)  # ASCII: characters are bytes
+    secs = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        out = bytearray()
+        for row in csv.reader(part, skipinitialspace=True):
+            int(row[1]), int(row[2])
+            out += packers[int(row[3])](int(row[4]))
+        secs.append(time.perf_counter() - start)
+    secs.sort()
+    print(len(part), size, len(out), f"{secs[0]:.6f}", f"{secs[len(secs) // 2]:.6f}")

@@ -1,25 +1,33 @@
 #!/bin/sh
-# Reader throughput: readPattern against Python's csv on the same file.
-#   bench/reader.sh [build-dir]
+# Reader throughput beside Python's csv module on the same generated file.
+#   bench/reader.sh [records, default 1000000]   (BUILD=dir to build elsewhere)
 set -eu
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build-release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target reader_bench >/dev/null
+. "$(dirname "$0")/common.sh"
+bench_build reader_bench
+total="${1:-1000000}"
+small=$((total / 10))
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-python3 "$root/bench/gen_pattern.py" 1000000 "$work/test.txt"
+python3 "$root/bench/gen_pattern.py" "$total" "$work/test.txt"
 
-printf '%-9s %8s %9s %11s %9s %11s %8s\n' records MB "MB/s" "records/s" "py MB/s" "py rec/s" "vs py"
-prev=""
-for n in 100000 1000000; do
-    set -- $("$build/bin/reader_bench" "$work/test.txt" $n 7)
-    mb=$(echo "$2" | awk '{ printf "%.1f", $1 / 1e6 }')
-    best=$4
-    py=$(python3 "$root/bench/py_reader.py" "$work/test.txt" $n 2 | awk '{ print $2 }')
-    awk -v n=$n -v sz=$2 -v t=$best -v py=$py -v mb=$mb 'BEGIN {
-        printf "%-9d %8s %9.0f %11.0f %9.1f %11.0f %7.1fx\n",
-            n, mb, sz / t / 1e6, n / t, sz / py / 1e6, n / py, py / t }'
-    [ -n "$prev" ] && awk -v a=$prev -v b=$best 'BEGIN { printf "time(1M) / time(100k) = %.2f\n", b / a }'
-    prev=$best
-done
+"$build/bin/reader_bench" "$work/test.txt" 7 "$small" "$total" >"$work/cpp"
+python3 "$root/bench/py_reader.py" "$work/test.txt" 5 "$small" "$total" >"$work/py"
+
+echo "readPattern: best and median of 7 runs; $(python3 --version) csv: of 5 runs"
+paste -d' ' "$work/cpp" "$work/py" | awk '
+    function mbs(bytes, s) { return bytes / s / 1e6 }
+    BEGIN {
+        printf "%9s %7s %9s %9s %11s %9s %11s %9s\n", "records", "MB", "MB/s best", "MB/s med",
+               "records/s", "py MB/s", "py rec/s", "vs py"
+    }
+    {
+        if ($3 != $8) { printf "packed sizes differ: %s vs %s bytes\n", $3, $8; bad = 1 }
+        printf "%9d %7.1f %9.0f %9.0f %11.0f %9.1f %11.0f %8.1fx\n", $1, $2 / 1e6,
+               mbs($2, $4), mbs($2, $5), $1 / $4, mbs($7, $9), $6 / $9, $9 / $4
+        best[NR] = $4; med[NR] = $5; pybest[NR] = $9
+    }
+    END {
+        printf "time(%d) / time(%d) = %.2f best, %.2f median (Python: %.2f)\n",
+               $1, $1 / 10, best[2] / best[1], med[2] / med[1], pybest[2] / pybest[1]
+        exit bad
+    }'

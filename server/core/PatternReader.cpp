@@ -238,12 +238,16 @@ std::vector<std::uint8_t> loadPatternFile(const std::filesystem::path &path)
     if (!file)
         throw cannot(errno);
     std::string text;
+    errno = 0;
     char chunk[1 << 16];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
         text.append(chunk, got);
     if (std::ferror(file.get()))
-        throw PatternError("cannot read " + path.string() + ": " + std::strerror(errno), 0);
+        // fread need not set errno; say nothing rather than "Success".
+        throw PatternError("cannot read " + path.string() +
+                               (errno ? std::string(": ") + std::strerror(errno) : std::string()),
+                           0);
     return readPattern(text, path.filename().string());
 }
 
