@@ -3,6 +3,7 @@
 
 #include "frmMain.h"
 
+#include <algorithm>
 #include <array>
 
 #include <QAction>
@@ -21,7 +22,7 @@ constexpr int px(int twips)
     return twips / 15;
 }
 
-enum class Kind { CheckBox, Button, Slider, Pane };
+enum class Kind { CheckBox, Button, Slider, Pane, Timer, Socket };
 
 struct ControlSpec
 {
@@ -29,19 +30,41 @@ struct ControlSpec
     Kind kind;
     const char *caption;
     int left, top, width, height; // twips
-    int tabIndex;
+    int tabIndex;                 // -1: invisible, not in the tab order
 };
 
-// In creation order.
-constexpr std::array<ControlSpec, 7> controlTable{{
+// In creation order, which is also the stacking order.
+constexpr std::array<ControlSpec, 9> controlTable{{
     {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6},
     {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5},
     {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4},
     {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3},
     {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2},
     {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1},
+    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1},
     {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0},
+    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1},
 }};
+
+constexpr auto tabStops =
+    static_cast<std::size_t>(std::count_if(controlTable.begin(), controlTable.end(),
+                                           [](const ControlSpec &c) { return c.tabIndex >= 0; }));
+
+// Each visible control holds one tab stop of its own, from 0 up.
+constexpr bool tabIndicesAreDistinct()
+{
+    std::array<bool, tabStops> taken{};
+    for (const ControlSpec &c : controlTable) {
+        if (c.tabIndex < 0)
+            continue;
+        const auto i = static_cast<std::size_t>(c.tabIndex);
+        if (i >= tabStops || taken[i])
+            return false;
+        taken[i] = true;
+    }
+    return true;
+}
+static_assert(tabIndicesAreDistinct());
 
 constexpr int clientWidthTwips = 6510;
 constexpr int clientHeightTwips = 5745;
@@ -84,17 +107,18 @@ void frmMain::createControls()
     client->setFixedSize(px(clientWidthTwips), px(clientHeightTwips));
     setCentralWidget(client);
 
-    // Controls, absolutely placed; the window has no layout logic.
-    std::array<QWidget *, controlTable.size()> byTab{};
+    // Controls, absolutely placed; the window has no layout logic. The timer
+    // and the socket control belong to the window itself.
+    std::array<QWidget *, tabStops> byTab{};
     for (const ControlSpec &c : controlTable) {
-        QWidget *w = nullptr;
+        QObject *made = nullptr;
         const QString caption = QString::fromUtf8(c.caption);
         switch (c.kind) {
         case Kind::CheckBox:
-            w = new QCheckBox(caption, client);
+            made = new QCheckBox(caption, client);
             break;
         case Kind::Button:
-            w = new QPushButton(caption, client);
+            made = new QPushButton(caption, client);
             break;
         case Kind::Slider: {
             auto *slider = new QSlider(Qt::Horizontal, client);
@@ -104,21 +128,30 @@ void frmMain::createControls()
             slider->setTickInterval(100);
             slider->setTickPosition(QSlider::TicksBelow);
             slider->setValue(0);
-            w = slider;
+            made = slider;
             break;
         }
         case Kind::Pane: {
             auto *pane = new Pane(client);
             pane->setFont(paneFont());
+            // The system's window background is the palette's text-entry base.
             pane->setBackgroundRole(QPalette::Base);
             pane->setTabChangesFocus(true);
-            w = pane;
+            made = pane;
             break;
         }
+        case Kind::Timer:
+            made = new SendTimer(this);
+            break;
+        case Kind::Socket:
+            made = new SockCtl(this);
+            break;
         }
-        w->setObjectName(QString::fromLatin1(c.name));
-        w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
-        byTab[static_cast<std::size_t>(c.tabIndex)] = w;
+        made->setObjectName(QString::fromLatin1(c.name));
+        if (auto *w = qobject_cast<QWidget *>(made)) {
+            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+            byTab[static_cast<std::size_t>(c.tabIndex)] = w;
+        }
     }
     for (std::size_t i = 1; i < byTab.size(); ++i)
         QWidget::setTabOrder(byTab[i - 1], byTab[i]);
@@ -130,18 +163,16 @@ void frmMain::createControls()
     txtStat = client->findChild<Pane *>(QStringLiteral("txtStat"));
     cmdSend = client->findChild<QPushButton *>(QStringLiteral("cmdSend"));
     txtDump = client->findChild<Pane *>(QStringLiteral("txtDump"));
-
-    // Invisible members: the send clock and the socket control.
-    tmr1 = new SendTimer(this);
-    tmr1->setObjectName(QStringLiteral("tmr1"));
-    askServer = new SockCtl(this);
-    askServer->setObjectName(QStringLiteral("askServer"));
+    tmr1 = findChild<SendTimer *>(QStringLiteral("tmr1"), Qt::FindDirectChildrenOnly);
+    askServer = findChild<SockCtl *>(QStringLiteral("askServer"), Qt::FindDirectChildrenOnly);
 
     // Menu: "ファイル" with its one item, no access keys or shortcuts.
     mnuFile = menuBar()->addMenu(QStringLiteral("ファイル"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuExit = mnuFile->addAction(QStringLiteral("終了"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    // The drop-down is a window of its own and would not take the window's font.
+    mnuFile->setFont(font());
 
     // Fixed size: the client area plus the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,93 +1,79 @@
 #!/bin/sh
-# The real program as a user drives it: under Xvfb, a TCP client connects,
-# "送信" is clicked, the client receives the pattern, "送信" again stops it,
-# and File > Exit ends the program with status 0.
-#   e2e.sh KESMAR_BINARY [screenshot.png]
+# The real program as a user drives it, under Xvfb: a TCP client connects,
+# "送信" starts the pattern flowing once a period, a second click stops it,
+# and ファイル > 終了 closes the connection and ends the program with status 0.
+#   e2e.sh KESMAR_BINARY    (test.txt must lie beside it, as the build leaves it)
 set -eu
+. "$(dirname "$0")/xvfb.sh"
+need Xvfb xdotool python3 od
 bin="$1"
-shot="${2:-}"
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "needs Xvfb and xdotool"; exit 77; }
+[ -f "$(dirname "$bin")/test.txt" ] || fail "no test.txt beside $bin"
 
-work="$(mktemp -d)"
-xpid="" kpid=""
-cleanup() {
-    [ -n "$kpid" ] && kill "$kpid" 2>/dev/null || true
-    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+start_xvfb
+start_kesmar "$bin"
+find_window
+[ "$WIDTH" -eq 434 ] || fail "window is $WIDTH wide"
+menu=$((HEIGHT - 383)) # the client area is 383 high, under the menu bar
 
-cp "$bin" "$work/kesmar"
-printf 'sync,0,0,8,170\r\nlength,0,0,16,4660\r\ncounter,0,0,32,16909060\r\ndelta,0,0,16,-2\r\n' >"$work/test.txt"
-
-# Xvfb picks a free display and tells us its number.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-unset QT_QPA_PLATFORM
-
-"$work/kesmar" >"$work/out.log" 2>&1 &
-kpid=$!
-win=""
-for _ in $(seq 100); do
-    win="$(xdotool search --name '^Tarvolin\(TCP Server\)$' 2>/dev/null | head -n1)" && [ -n "$win" ] && break
-    sleep 0.1
-done
-[ -n "$win" ] || { echo "no window"; cat "$work/out.log"; exit 1; }
-sleep 0.5
-
-eval "$(xdotool getwindowgeometry --shell "$win")"
-echo "window ${WIDTH}x${HEIGHT}"
-menu=$((HEIGHT - 383))  # the client area is 383 high, under the menu bar
-if [ -n "$shot" ]; then
-    import -window "$win" "$shot"
-    set -- $(identify -format '%w %h %[fx:standard_deviation]' "$shot")
-    echo "screenshot $1x$2, deviation $3"
-    [ "$1" -eq 434 ] && [ "$2" -eq "$HEIGHT" ] || { echo "screenshot has the wrong size"; exit 1; }
-    awk -v d="$3" 'BEGIN { exit !(d > 0.05) }' || { echo "screenshot is blank"; exit 1; }
-fi
-
-# A client that records what arrives, for at most 8 seconds.
-python3 - "$work/received" <<'PY' &
+# Records every byte that arrives, and marks its connecting and the
+# server's close of the connection. It gives up after 30 s whatever happens.
+: >"$work/received"
+python3 - "$work/received" "$work/connected" "$work/closed" <<'PY' &
 import socket, sys, time
+out = open(sys.argv[1], "ab", buffering=0)
+end = time.time() + 30
 s = socket.create_connection(("127.0.0.1", 20319), timeout=5)
 s.settimeout(0.2)
-data = b""
-end = time.time() + 8
-while time.time() < end and len(data) < 18:
+open(sys.argv[2], "w").close()
+while time.time() < end:
     try:
         chunk = s.recv(4096)
-        if not chunk:
-            break
-        data += chunk
     except socket.timeout:
-        pass
-open(sys.argv[1], "wb").write(data)
+        continue
+    except ConnectionError:
+        chunk = b""
+    if not chunk:
+        open(sys.argv[3], "w").close()
+        break
+    out.write(chunk)
 PY
-client=$!
-sleep 0.5
+helpers="$helpers $!"
+received() { wc -c <"$work/received" | tr -d ' '; }
+at_least() { [ "$(received)" -ge "$1" ]; }
 
-click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
-click 336 $((menu + 48))     # "送信": on
-wait "$client"
-click 336 $((menu + 48))     # "停止": off
-got="$(od -An -tx1 "$work/received" | tr -d ' \n')"
-echo "received: $got"
-case "$got" in
-    aa341204030201feffaa341204030201feff*) ;;
-    *) echo "expected two copies of the pattern"; exit 1 ;;
-esac
+# cmdSend lies at 272..401 x 16..81 of the client area.
+click_send() { xdotool mousemove --window "$win" 336 $((menu + 48)) click 1; }
 
-click 20 $((menu / 2))       # "ファイル"
+# The pattern is 9 bytes and the period 1000 ms: two blocks arrive within
+# a few seconds of switching on.
+wait_until 50 test -e "$work/connected" || fail "could not connect to 127.0.0.1:20319"
+click_send
+wait_until 80 at_least 18 || fail "received $(received) bytes after switching sending on"
+
+# Off: at most a block already on its way arrives after the click.
+click_send
+stopped="$(received)"
+sleep 2.5
+late=$(($(received) - stopped))
+[ "$late" -le 9 ] || fail "$late bytes arrived after switching sending off"
+
+total="$(received)"
+[ $((total % 9)) -eq 0 ] || fail "received $total bytes, not whole blocks"
+got="$(od -An -v -tx1 "$work/received" | tr -d ' \n')"
+want=""
+i=0
+while [ "$i" -lt $((total / 9)) ]; do
+    want="${want}aa341204030201feff"
+    i=$((i + 1))
+done
+[ "$got" = "$want" ] || fail "received $got"
+echo "received $((total / 9)) copies of the pattern"
+
+# ファイル, then its only item.
+xdotool mousemove --window "$win" 20 $((menu / 2)) click 1
 sleep 0.3
-xdotool key Down Return      # "終了"
-for _ in $(seq 50); do kill -0 "$kpid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$kpid" 2>/dev/null; then echo "still running after Exit"; exit 1; fi
-status=0
-wait "$kpid" || status=$?
-kpid=""
-echo "exit status $status"
-[ "$status" -eq 0 ] || { tail -n 40 "$work/out.log"; exit 1; }
+xdotool key Down Return
+wait_for_exit
+[ "$status" -eq 0 ] || fail "exit status $status after 終了"
+wait_until 50 test -e "$work/closed" || fail "the client's connection was not closed"
+echo "終了: exit status 0, connection closed"
