@@ -6,7 +6,7 @@ set -eu
 packages="build-essential cmake qt6-base-dev libgl-dev libgtest-dev
   fonts-ipafont-gothic xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev
-  socat python3 procps"
+  socat python3 procps iproute2"
 
 missing=""
 for p in $packages; do

@@ -12,7 +12,10 @@ class Pane : public QPlainTextEdit
     Q_OBJECT
 
   public:
-    static constexpr int maxLines = 100000;
+    // A line costs about 600 bytes in the document whatever its length, so a
+    // full pane holds some 18 MiB: minutes of history at a 10 ms period with
+    // events shown, hours at the slower periods.
+    static constexpr int maxLines = 30000;
 
     explicit Pane(QWidget *parent = nullptr);
 
