@@ -13,6 +13,31 @@ Pane::Pane(QWidget *parent) : QPlainTextEdit(parent)
     // One block per line; the trailing empty block left by the last CR LF
     // costs one more.
     setMaximumBlockCount(maxLines + 1);
+
+    release_.setSingleShot(true);
+    release_.setTimerType(Qt::PreciseTimer);
+    connect(&release_, &QTimer::timeout, this, &Pane::releasePaint);
+}
+
+void Pane::holdOrReleasePaint()
+{
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < paintIntervalMs) {
+        // Lines written inside the interval show with the next append that
+        // finds it over. The timer is only for the last of a burst: it runs
+        // from the newest held append, so a steady stream never meets it.
+        setUpdatesEnabled(false);
+        release_.start(paintIntervalMs);
+        return;
+    }
+    releasePaint();
+}
+
+void Pane::releasePaint()
+{
+    release_.stop();
+    sincePaint_.start();
+    if (!updatesEnabled())
+        setUpdatesEnabled(true); // repaints the whole pane, scroll bars too
 }
 
 void Pane::appendText(std::string_view text)
@@ -24,6 +49,7 @@ void Pane::appendText(const QString &text)
 {
     QString plain = text;
     plain.remove(QLatin1Char('\r'));
+    holdOrReleasePaint();
 
     // Follow the end only if the user was already there.
     QScrollBar *bar = verticalScrollBar();
@@ -40,4 +66,5 @@ void Pane::appendText(const QString &text)
 void Pane::clearText()
 {
     clear();
+    releasePaint(); // the user asked for it: show the empty pane now
 }

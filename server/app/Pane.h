@@ -2,11 +2,20 @@
 
 #include <string_view>
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QTimer>
 
 // A log or dump pane. Text only ever goes in at the end, so a user who is
 // selecting or reading older lines is not disturbed, and the oldest lines
 // are dropped past a bound so that a long run cannot exhaust memory.
+//
+// The document always holds everything appended, at once; only painting is
+// held back, to at most one repaint per paintIntervalMs. The send clock
+// shares this thread, and a repaint per 10 ms tick cost it a millisecond or
+// more each time. A repaint that is due is done straight after the append
+// that finds it due, so it follows the event that wrote the line rather than
+// landing on the next one.
 class Pane : public QPlainTextEdit
 {
     Q_OBJECT
@@ -16,6 +25,7 @@ class Pane : public QPlainTextEdit
     // full pane holds some 18 MiB: minutes of history at a 10 ms period with
     // events shown, hours at the slower periods.
     static constexpr int maxLines = 30000;
+    static constexpr int paintIntervalMs = 40;
 
     explicit Pane(QWidget *parent = nullptr);
 
@@ -25,4 +35,14 @@ class Pane : public QPlainTextEdit
 
     // Empties the pane, as the clear button does.
     void clearText();
+
+    // True while appended text waits for its repaint.
+    bool paintHeld() const { return !updatesEnabled(); }
+
+  private:
+    void holdOrReleasePaint();
+    void releasePaint();
+
+    QElapsedTimer sincePaint_;
+    QTimer release_;
 };

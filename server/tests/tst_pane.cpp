@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -18,7 +19,28 @@ class tst_Pane : public QObject
     void userCannotType();
     void clearThenFirstLine();
     void oldestLinesDropped();
+    void paintHeldNotText();
 };
+
+namespace {
+
+// Counts the repaints a widget actually gets.
+class PaintCounter : public QObject
+{
+  public:
+    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
+    int paints = 0;
+
+  protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
 
 void tst_Pane::linesShowOneEach_data()
 {
@@ -102,6 +124,34 @@ void tst_Pane::oldestLinesDropped()
     QCOMPARE(got.size(), Pane::maxLines);
     QCOMPARE(got.last(), QStringLiteral("Close 1"));
     QCOMPARE(got.first(), QStringLiteral("Send 9 11"));
+}
+
+// A stream of lines every few milliseconds: each is in the document at
+// once, but the pane repaints at most once an interval, and the last line
+// still shows when the stream stops.
+void tst_Pane::paintHeldNotText()
+{
+    Pane pane;
+    pane.resize(233, 161);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    PaintCounter counter(pane.viewport());
+    QElapsedTimer clock;
+    clock.start();
+    const int lines = 60;
+    int atLast = 0;
+    for (int i = 0; i < lines; ++i) {
+        atLast = counter.paints;
+        pane.appendText("Send 9 " + std::to_string(i) + "\r\n");
+        QCOMPARE(pane.document()->lastBlock().previous().text(),
+                 QStringLiteral("Send 9 %1").arg(i));
+        QTest::qWait(3);
+    }
+    const qint64 ms = clock.elapsed();
+    QVERIFY2(counter.paints <= ms / Pane::paintIntervalMs + 2,
+             qPrintable(QStringLiteral("%1 repaints in %2 ms").arg(counter.paints).arg(ms)));
+    QTRY_VERIFY(!pane.paintHeld());
+    QTRY_VERIFY(counter.paints > atLast);
 }
 
 QTEST_MAIN(tst_Pane)
