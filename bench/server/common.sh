@@ -1,7 +1,194 @@
-# Shared by the server benchmarks: finds or builds a Release kesmar.
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${BUILD:-$root/build-release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Shared by the server benchmarks (bash). Builds kesmar if needed, compiles
+# the client, starts an Xvfb of its own and, per run, a copy of kesmar in a
+# temp dir beside a generated test.txt; drives the window with xdotool as a
+# user would. Everything started here is stopped on exit, however it ends.
+#
+# BUILD=dir picks the build directory (default: build/ at the repo root).
+
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+build="${BUILD:-$root/build}"
+case "$build" in /*) ;; *) build="$PWD/$build" ;; esac
+port=20319
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/kesmar-srvbench.XXXXXX")"
+xvfb_pid=""
+kesmar_pid=""
+group_pids="" # session leaders of shell pipelines, stopped as whole groups
+child_pids="" # clients and other helpers started by run
+
+cleanup() {
+    set +e
+    for c in $child_pids; do kill "$c" 2>/dev/null; done
+    for g in $group_pids; do kill -TERM -- "-$g" 2>/dev/null; done
+    [ -n "$kesmar_pid" ] && kill "$kesmar_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+for tool in Xvfb xdotool socat g++ cmake ss; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
 cmake --build "$build" -j2 --target kesmar >/dev/null
-bin="$build/bin/kesmar"
-drive="python3 $root/bench/server/drive.py"
+kesmar_bin="$build/bin/kesmar"
+[ -x "$kesmar_bin" ] || { echo "no $kesmar_bin after the build" >&2; exit 1; }
+build_type="$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")"
+[ "$build_type" = Release ] ||
+    echo "note: $build is a '${build_type:-no type}' build; figures are for Release" >&2
+
+g++ -O2 -std=c++20 -o "$tmp/srvclient" "$here/srvclient.cpp"
+client="$tmp/srvclient"
+
+# run CMD...: runs CMD in the background and waits for it, so that a signal
+# to this script is acted on at once rather than after CMD ends.
+run() {
+    "$@" &
+    local pid=$!
+    child_pids="$child_pids $pid"
+    wait "$pid"
+}
+
+port_free() {
+    ! ss -Htln "sport = :$1" | grep -q .
+}
+
+wait_port() { # wait_port PORT SECONDS
+    local i
+    for ((i = 0; i < $2 * 10; i++)); do
+        port_free "$1" && return 0
+        [ "$i" = 10 ] && echo "(waiting for port $1 to be free)" >&2
+        sleep 0.1
+    done
+    return 1
+}
+
+# Other work on the machine skews the figures; say how busy it was.
+load_note() {
+    echo "load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $(date -u +%H:%M:%S) UTC"
+}
+
+# An X server of our own; -displayfd lets it pick a free display.
+start_xvfb() {
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" \
+        >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$tmp/display" ] && break
+        sleep 0.05
+    done
+    [ -s "$tmp/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$(head -n1 "$tmp/display")"
+    unset QT_QPA_PLATFORM
+}
+
+# start_kesmar PATTERN_DIR: a copy of the binary beside that dir's test.txt.
+# The port is fixed, and other work on the machine (a test run, say) may take
+# it between our check and kesmar's listen; kesmar then shows its fatal-error
+# box, titled like its window. So a start counts only once the listener on
+# the port is this very process; otherwise it is stopped and tried again.
+start_kesmar() {
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        try_start_kesmar "$1" && return 0
+        echo "(port $port was taken by another process; starting again)" >&2
+        stop_kesmar
+        sleep 2
+    done
+    echo "could not start kesmar listening on port $port" >&2
+    exit 1
+}
+
+try_start_kesmar() {
+    local dir="$tmp/run.$RANDOM"
+    mkdir -p "$dir"
+    cp "$kesmar_bin" "$dir/kesmar"
+    cp "$1/test.txt" "$dir/test.txt"
+    wait_port "$port" 120 || { echo "port $port stayed taken for 120 s" >&2; exit 1; }
+    "$dir/kesmar" >"$dir/log" 2>&1 &
+    kesmar_pid=$!
+    # Qt also makes an unmapped 1x1 window with the same title: take the
+    # mapped one that is as wide as the main window.
+    local w HEIGHT WIDTH X Y SCREEN WINDOW
+    win=""
+    for _ in $(seq 100); do
+        for w in $(xdotool search --onlyvisible --name '^Tarvolin' 2>/dev/null); do
+            eval "$(xdotool getwindowgeometry --shell "$w")"
+            [ "$WIDTH" = 434 ] && { win=$w; break; }
+        done
+        [ -n "$win" ] && break
+        kill -0 "$kesmar_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -z "$win" ]; then
+        echo "kesmar did not show its window:" >&2
+        cat "$dir/log" >&2
+        exit 1
+    fi
+    ss -Htlnp "sport = :$port" | grep -q "pid=$kesmar_pid," || return 1
+    # Let the first paint and the start-up steps settle.
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    menu=$((HEIGHT - 383)) # the client area is 383 px high, under the menu bar
+}
+
+stop_kesmar() {
+    if [ -n "$kesmar_pid" ]; then
+        kill "$kesmar_pid" 2>/dev/null || true
+        wait "$kesmar_pid" 2>/dev/null || true
+        kesmar_pid=""
+    fi
+    # The next run listens on the same port.
+    for _ in $(seq 50); do port_free "$port" && break; sleep 0.1; done
+}
+
+# set_period MS (a multiple of 10): focus the slider with a click, Home takes
+# it to 0, PageUp adds 100 and Right adds 10.
+set_period() {
+    xdotool mousemove --window "$win" 280 $((menu + 120)) click 1
+    sleep 0.2
+    local keys=(Home)
+    for _ in $(seq $(($1 / 100))); do keys+=(Prior); done
+    for _ in $(seq $(($1 % 100 / 10))); do keys+=(Right); done
+    xdotool key --delay 20 "${keys[@]}"
+    sleep 0.2
+}
+
+# A click on "送信" (or "停止").
+toggle_send() {
+    xdotool mousemove --window "$win" 336 $((menu + 48)) click 1
+    sleep 0.2
+}
+
+# A click on "イベントを表示しない": hides the Send and Receive lines.
+toggle_events() {
+    xdotool mousemove --window "$win" 300 $((menu + 226)) click 1
+    sleep 0.2
+}
+
+field_kib() { # field_kib VmRSS|VmHWM
+    awk -v f="$1:" '$1 == f { print $2 }' "/proc/$kesmar_pid/status"
+}
+
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+# start_group CMD: runs a shell pipeline in a session of its own, so that
+# the whole pipeline can be stopped; prints its id.
+start_group() {
+    setsid bash -c "$1" >/dev/null 2>&1 &
+    group_pids="$group_pids $!"
+    last_group=$!
+}
+
+stop_group() {
+    kill -TERM -- "-$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}

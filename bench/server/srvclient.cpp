@@ -1,0 +1,383 @@
+// Loopback client for the server benchmarks. It times the arrival of every
+// complete block (it knows the block's bytes), checks that each one is intact,
+// and prints one table row. It only ever connects to 127.0.0.1.
+//
+//   srvclient pattern RECORDS DIR      write DIR/test.txt (32-bit records) and
+//                                      DIR/blob (the bytes kesmar packs from it)
+//   srvclient sample DIR               the same for the 9-byte sample pattern
+//   srvclient period     PORT BLOB PERIOD_MS SECONDS LABEL [PID]
+//   srvclient throughput PORT BLOB PERIOD_MS SECONDS LABEL [PID] [quickack]
+//   srvclient idle       PORT SECONDS             connect, never read
+//   srvclient flood      PORT BLOB PERIOD_MS SECONDS
+//
+// PERIOD_MS 0 means "no schedule" (a source that pushes as fast as it can).
+// PID, when given and not "-", is the process whose CPU time is reported.
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+std::int64_t nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+[[noreturn]] void die(const std::string &what)
+{
+    std::fprintf(stderr, "srvclient: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+std::vector<unsigned char> readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        die("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The server may still be starting: retry for a few seconds.
+int connectLoopback(int port)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket");
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+            return fd;
+        ::close(fd);
+        usleep(50000);
+    }
+    die("cannot connect to 127.0.0.1:" + std::to_string(port));
+}
+
+// utime + stime of a process, in seconds; -1 when it cannot be read.
+double cpuSeconds(const std::string &pid)
+{
+    if (pid.empty() || pid == "-")
+        return -1;
+    std::ifstream in("/proc/" + pid + "/stat");
+    std::string s((std::istreambuf_iterator<char>(in)), {});
+    const auto close = s.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    // Fields after the command name: state is field 3, utime 14, stime 15.
+    std::vector<std::string> f;
+    std::size_t i = close + 2;
+    while (i < s.size()) {
+        const auto j = s.find(' ', i);
+        f.push_back(s.substr(i, j - i));
+        if (j == std::string::npos)
+            break;
+        i = j + 1;
+    }
+    if (f.size() < 13)
+        return -1;
+    return (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Reads the stream, stamping each block as its last byte arrives and
+// comparing every byte with the pattern.
+struct Reader
+{
+    explicit Reader(const std::vector<unsigned char> &pattern) : blob(pattern) {}
+
+    const std::vector<unsigned char> &blob;
+    std::vector<std::int64_t> stamps;
+    std::int64_t total = 0;
+    std::int64_t corrupt = 0;
+    bool eof = false;
+
+    void take(const unsigned char *p, std::size_t n, std::int64_t t, bool record)
+    {
+        const std::size_t b = blob.size();
+        std::size_t done = 0;
+        while (done < n) {
+            const std::size_t off = static_cast<std::size_t>(total % static_cast<std::int64_t>(b));
+            const std::size_t k = std::min(n - done, b - off);
+            if (std::memcmp(p + done, blob.data() + off, k) != 0)
+                ++corrupt;
+            done += k;
+            total += static_cast<std::int64_t>(k);
+            if (off + k == b && record)
+                stamps.push_back(t);
+        }
+    }
+};
+
+double pct(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    auto idx = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) ;
+    idx = std::clamp<std::size_t>(idx, 1, v.size()) - 1;
+    return v[idx];
+}
+
+std::string cpuText(double before, double after, double wall)
+{
+    if (before < 0 || after < 0)
+        return "-";
+    char s[32];
+    std::snprintf(s, sizeof s, "%.0f", (after - before) / wall * 100);
+    return s;
+}
+
+// Reads for the given time, stamping the blocks that complete in it.
+void readStream(int fd, Reader &r, double seconds, bool quickack, std::int64_t &t0,
+                std::int64_t &t1)
+{
+    std::vector<unsigned char> buf(4 << 20);
+    t0 = nowNs();
+    t1 = t0 + static_cast<std::int64_t>(seconds * 1e9);
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        const std::int64_t now = nowNs();
+        if (now >= t1)
+            break;
+        const int ms = static_cast<int>((t1 - now) / 1000000) + 1;
+        if (::poll(&p, 1, std::min(ms, 200)) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+        const std::int64_t t = nowNs();
+        if (n <= 0) {
+            r.eof = true;
+            t1 = t;
+            break;
+        }
+        if (quickack) {
+            // Acknowledge at once rather than after the delayed-ACK timer.
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        }
+        r.take(buf.data(), static_cast<std::size_t>(n), t, true);
+    }
+}
+
+std::vector<double> intervalsMs(const std::vector<std::int64_t> &s)
+{
+    std::vector<double> iv;
+    for (std::size_t i = 1; i < s.size(); ++i)
+        iv.push_back(static_cast<double>(s[i] - s[i - 1]) / 1e6);
+    return iv;
+}
+
+void warnIntegrity(const Reader &r, const char *label)
+{
+    if (r.corrupt)
+        std::fprintf(stderr, "srvclient: %s: %lld chunks differ from the pattern\n", label,
+                     static_cast<long long>(r.corrupt));
+}
+
+int periodRow(int port, const std::string &blobPath, double period, double seconds,
+              const char *label, const std::string &pid)
+{
+    const auto blob = readFile(blobPath);
+    const int fd = connectLoopback(port);
+    Reader r{blob};
+    std::int64_t t0 = 0, t1 = 0;
+    // The first second is not timed: blocks may have queued while the
+    // connection was being accepted.
+    readStream(fd, r, 1.0, false, t0, t1);
+    r.stamps.clear();
+    const double c0 = cpuSeconds(pid);
+    readStream(fd, r, seconds, false, t0, t1);
+    const double c1 = cpuSeconds(pid);
+    ::close(fd);
+    warnIntegrity(r, label);
+    const auto iv = intervalsMs(r.stamps);
+    if (iv.size() < 2) {
+        // Still a row: the table goes on with the other sources.
+        std::printf("%-20s %6.0f %7zu   too few blocks\n", label, period, r.stamps.size());
+        return 0;
+    }
+    double sum = 0;
+    std::vector<double> err;
+    for (double x : iv) {
+        sum += x;
+        err.push_back(std::fabs(x - period));
+    }
+    const double mean = sum / static_cast<double>(iv.size());
+    const double elapsed = static_cast<double>(r.stamps.back() - r.stamps.front()) / 1e6;
+    const double drift = elapsed - static_cast<double>(r.stamps.size() - 1) * period;
+    std::printf("%-20s %6.0f %7zu %+10.4f %+8.3f %8.3f %8.3f %8.3f %+10.2f %5s\n", label, period,
+                r.stamps.size(), mean - period, (mean - period) / period * 100, pct(err, 0.5),
+                pct(err, 0.99), pct(err, 1.0), drift,
+                cpuText(c0, c1, static_cast<double>(t1 - t0) / 1e9).c_str());
+    if (std::fabs(pct(iv, 0.5) - period) > period / 2)
+        std::fprintf(stderr, "srvclient: %s: median interval %.1f ms, not near %.0f ms: was the "
+                             "period set?\n", label, pct(iv, 0.5), period);
+    return 0;
+}
+
+int throughputRow(int port, const std::string &blobPath, double period, double seconds,
+                  const char *label, const std::string &pid, bool quickack)
+{
+    const auto blob = readFile(blobPath);
+    const int fd = connectLoopback(port);
+    Reader r{blob};
+    std::int64_t t0 = 0, t1 = 0;
+    // The rate counts only what arrives after a second's warm-up.
+    readStream(fd, r, 1.0, quickack, t0, t1);
+    const std::int64_t before = r.total;
+    const std::size_t skip = r.stamps.size();
+    const double c0 = cpuSeconds(pid);
+    readStream(fd, r, seconds, quickack, t0, t1);
+    const double c1 = cpuSeconds(pid);
+    ::close(fd);
+    warnIntegrity(r, label);
+    const double wall = static_cast<double>(t1 - t0) / 1e9;
+    std::vector<std::int64_t> stamps(r.stamps.begin() + static_cast<std::ptrdiff_t>(skip),
+                                     r.stamps.end());
+    const auto iv = intervalsMs(stamps);
+    const double mbps = static_cast<double>(r.total - before) / wall / 1e6;
+    std::string onTime = "-", asked = "-";
+    char text[32];
+    if (period > 0) {
+        std::snprintf(text, sizeof text, "%.0f", 1000.0 / period);
+        asked = text;
+    }
+    if (period > 0 && !iv.empty()) {
+        const auto ok = std::count_if(iv.begin(), iv.end(),
+                                      [&](double x) { return std::fabs(x - period) <= 1.0; });
+        std::snprintf(text, sizeof text, "%.1f", 100.0 * static_cast<double>(ok) /
+                                                     static_cast<double>(iv.size()));
+        onTime = text;
+    }
+    std::printf("%-28s %8zu %8.1f %8.1f %6s %8.2f %8.2f %8.2f %8.2f %7s %5s%s\n", label,
+                blob.size(), mbps, static_cast<double>(stamps.size()) / wall, asked.c_str(),
+                pct(iv, 0.01), pct(iv, 0.5), pct(iv, 0.99), pct(iv, 1.0), onTime.c_str(),
+                cpuText(c0, c1, wall).c_str(), r.eof ? "  (source ended early)" : "");
+    return 0;
+}
+
+int idle(int port, double seconds)
+{
+    const int fd = connectLoopback(port);
+    usleep(static_cast<useconds_t>(seconds * 1e6));
+    int queued = 0;
+    ::ioctl(fd, FIONREAD, &queued);
+    std::printf("never-reading client: %d bytes waiting unread in its socket after %.0f s\n",
+                queued, seconds);
+    ::close(fd);
+    return 0;
+}
+
+// Writes as fast as the server takes it while reading (and timing) what the
+// server sends, so that the send side does not stall behind a full window.
+int flood(int port, const std::string &blobPath, double period, double seconds)
+{
+    const auto blob = readFile(blobPath);
+    const int fd = connectLoopback(port);
+    std::vector<unsigned char> out(64 * 1024, 0x5A), in(4 << 20);
+    Reader r{blob};
+    std::int64_t sent = 0;
+    const std::int64_t t0 = nowNs(), t1 = t0 + static_cast<std::int64_t>(seconds * 1e9);
+    pollfd p{fd, POLLIN | POLLOUT, 0};
+    while (nowNs() < t1) {
+        if (::poll(&p, 1, 200) <= 0)
+            continue;
+        if (p.revents & POLLIN) {
+            const ssize_t n = ::recv(fd, in.data(), in.size(), MSG_DONTWAIT);
+            if (n == 0)
+                break;
+            if (n > 0)
+                r.take(in.data(), static_cast<std::size_t>(n), nowNs(), true);
+        }
+        if (p.revents & POLLOUT) {
+            const ssize_t n = ::send(fd, out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                sent += n;
+            else if (n < 0 && errno != EAGAIN)
+                break;
+        }
+        if (p.revents & (POLLERR | POLLHUP))
+            break;
+    }
+    const double wall = static_cast<double>(nowNs() - t0) / 1e9;
+    ::close(fd);
+    warnIntegrity(r, "flood");
+    const auto iv = intervalsMs(r.stamps);
+    std::printf("flooding client: sent %.1f MB in %.0f s (%.1f MB/s taken by the server); "
+                "got %zu blocks (%.1f/s, %.0f asked), interval p50 %.2f p99 %.2f max %.2f ms\n",
+                static_cast<double>(sent) / 1e6, wall, static_cast<double>(sent) / wall / 1e6,
+                r.stamps.size(), static_cast<double>(r.stamps.size()) / wall, 1000.0 / period,
+                pct(iv, 0.5), pct(iv, 0.99), pct(iv, 1.0));
+    return 0;
+}
+
+// Values spread over the whole signed 32-bit range, packed as kesmar packs them.
+int pattern(long records, const std::string &dir)
+{
+    std::ofstream txt(dir + "/test.txt", std::ios::binary), bin(dir + "/blob", std::ios::binary);
+    std::uint32_t x = 0x9E3779B9u;
+    for (long i = 0; i < records; ++i) {
+        x = x * 1664525u + 1013904223u;
+        txt << "w" << i << ",0,0,32," << static_cast<std::int32_t>(x) << "\r\n";
+        const unsigned char le[4] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
+                                     static_cast<unsigned char>(x >> 16),
+                                     static_cast<unsigned char>(x >> 24)};
+        bin.write(reinterpret_cast<const char *>(le), 4);
+    }
+    return txt && bin ? 0 : 1;
+}
+
+int sample(const std::string &dir)
+{
+    std::ofstream txt(dir + "/test.txt", std::ios::binary), bin(dir + "/blob", std::ios::binary);
+    txt << "sync,0,0,8,170\r\nlength,0,0,16,4660\r\ncounter,0,0,32,16909060\r\ndelta,0,0,16,-2\r\n";
+    const unsigned char b[] = {0xAA, 0x34, 0x12, 0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF};
+    bin.write(reinterpret_cast<const char *>(b), sizeof b);
+    return txt && bin ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> a(argv + 1, argv + argc);
+    const auto arg = [&](std::size_t i) { return i < a.size() ? a[i] : std::string(); };
+    const std::string mode = arg(0);
+    if (mode == "pattern" && a.size() == 3)
+        return pattern(std::stol(a[1]), a[2]);
+    if (mode == "sample" && a.size() == 2)
+        return sample(a[1]);
+    if (mode == "period" && a.size() >= 6)
+        return periodRow(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]), a[5].c_str(),
+                         arg(6));
+    if (mode == "throughput" && a.size() >= 6)
+        return throughputRow(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]),
+                             a[5].c_str(), arg(6), arg(7) == "quickack");
+    if (mode == "idle" && a.size() == 3)
+        return idle(std::stoi(a[1]), std::stod(a[2]));
+    if (mode == "flood" && a.size() == 5)
+        return flood(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]));
+    std::fprintf(stderr, "usage: see the comment at the top of srvclient.cpp\n");
+    return 2;
+}
