@@ -24,10 +24,12 @@ struct Result
     bool selectionKept;
 };
 
-// What a user does with the mouse: selects the middle line of those held.
-QString selectMiddleLine(Pane &pane)
+// What a user does with the mouse: selects a line well above the end, one
+// that stays held through the next `survive` appends.
+QString selectLine(Pane &pane, int survive)
 {
-    QTextCursor sel(pane.document()->findBlockByNumber(pane.blockCount() / 2));
+    const int fromEnd = std::min(pane.blockCount() / 2, std::max(1, (Pane::maxLines - survive) / 2));
+    QTextCursor sel(pane.document()->findBlockByNumber(pane.blockCount() - 1 - fromEnd));
     sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     pane.setTextCursor(sel);
     return sel.selectedText();
@@ -49,7 +51,7 @@ Result run(int total, bool withSelection)
         // A selection is present through both measured tenths; the first one
         // has long been dropped off the top by the time the second is made.
         if (withSelection && (i == firstSelect || i == lastSelect))
-            selected = selectMiddleLine(pane);
+            selected = selectLine(pane, tenth);
         const auto t0 = std::chrono::steady_clock::now();
         pane.appendText(kesmar::logline::receive(16, 5012400 + i));
         if (i % 100 == 99)

@@ -211,6 +211,12 @@ int periodRow(int port, const std::string &blobPath, double period, double secon
     const double c1 = cpuSeconds(pid);
     ::close(fd);
     warnIntegrity(r, label);
+    // The first read of the timed stretch can hold a block that was already
+    // waiting when it began: it would count as an interval of 0 and put a
+    // whole period into the drift. Time from the first block that arrives
+    // in it instead.
+    if (r.stamps.size() > 1 && r.stamps[1] == r.stamps[0])
+        r.stamps.erase(r.stamps.begin());
     const auto iv = intervalsMs(r.stamps);
     if (iv.size() < 2) {
         // Still a row: the table goes on with the other sources.
