@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include <QApplication>
@@ -74,6 +75,48 @@ Result run(int total, bool withSelection)
     return {first / tenth, last / tenth, totalS, held, kept};
 }
 
+// Resident set of this process in KiB (Linux), or 0.
+long rssKiB()
+{
+    std::FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
+            break;
+    std::fclose(f);
+    return kib;
+}
+
+// What a full pane holds in memory: one pane filled to its bound with log
+// lines, then a second (the first still alive, so its memory is not reused)
+// with dump lines; RSS before and after each.
+void memoryPerLine()
+{
+    std::vector<std::unique_ptr<Pane>> panes;
+    for (const char *kind : {"Receive 32768 <tick>", "0000 : 00 0F 10 7F"}) {
+        const long before = rssKiB();
+        auto &pane = panes.emplace_back(std::make_unique<Pane>());
+        pane->resize(233, 161);
+        pane->show();
+        for (int i = 0; i < Pane::maxLines; ++i) {
+            if (kind[0] == 'R')
+                pane->appendText(kesmar::logline::receive(32768, 5012400 + i));
+            else
+                pane->appendText(std::string_view("0000 : 00 0F 10 7F\r\n"));
+            if (i % 100 == 99)
+                QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        const long after = rssKiB();
+        std::printf("a full pane of \"%s\" lines: %d lines, %.1f MiB RSS, %.0f bytes a line\n",
+                    kind, Pane::maxLines, static_cast<double>(after - before) / 1024,
+                    static_cast<double>(after - before) * 1024 / Pane::maxLines);
+    }
+}
+
 // The middle of three (or more) values.
 double median(std::vector<double> v)
 {
@@ -88,6 +131,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int total = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200000;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    // First, while the heap is fresh and nothing freed can be reused.
+    if (total >= Pane::maxLines)
+        memoryPerLine();
     std::printf("median of %d runs; \"vs plain\" is the last tenth against the plain pane's\n",
                 runs);
     std::printf("%-15s %8s %13s %12s %6s %9s %8s %11s %10s\n", "case", "lines", "first 10% us",
