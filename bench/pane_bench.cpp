@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <QApplication>
@@ -96,23 +98,22 @@ long rssKiB()
 void memoryPerLine()
 {
     std::vector<std::unique_ptr<Pane>> panes;
-    for (const char *kind : {"Receive 32768 <tick>", "0000 : 00 0F 10 7F"}) {
+    for (const std::string_view line : {"Receive 32768 5012400", "0000 : 00 0F 10 7F"}) {
+        const std::string withEnd = std::string(line) + "\r\n";
         const long before = rssKiB();
         auto &pane = panes.emplace_back(std::make_unique<Pane>());
         pane->resize(233, 161);
         pane->show();
         for (int i = 0; i < Pane::maxLines; ++i) {
-            if (kind[0] == 'R')
-                pane->appendText(kesmar::logline::receive(32768, 5012400 + i));
-            else
-                pane->appendText(std::string_view("0000 : 00 0F 10 7F\r\n"));
+            pane->appendText(withEnd);
             if (i % 100 == 99)
                 QCoreApplication::processEvents();
         }
         QCoreApplication::processEvents();
         const long after = rssKiB();
-        std::printf("a full pane of \"%s\" lines: %d lines, %.1f MiB RSS, %.0f bytes a line\n",
-                    kind, Pane::maxLines, static_cast<double>(after - before) / 1024,
+        std::printf("a full pane of \"%.*s\" lines: %d lines, %.1f MiB RSS, %.0f bytes a line\n",
+                    static_cast<int>(line.size()), line.data(), Pane::maxLines,
+                    static_cast<double>(after - before) / 1024,
                     static_cast<double>(after - before) * 1024 / Pane::maxLines);
     }
 }

@@ -57,10 +57,10 @@ void SendTimer::arm(std::int64_t dueNs)
     armed_ = true;
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(dueNs / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(dueNs % 1000000000);
-        timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec due{};
+        due.it_value.tv_sec = static_cast<time_t>(dueNs / 1000000000);
+        due.it_value.tv_nsec = static_cast<long>(dueNs % 1000000000);
+        timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
         return;
     }
 #endif

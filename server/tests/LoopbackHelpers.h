@@ -2,7 +2,11 @@
 
 // What the loopback tests share: the sample pattern and a look at the log.
 
+#include <memory>
+#include <vector>
+
 #include <QByteArray>
+#include <QHostAddress>
 #include <QStringList>
 #include <QTcpSocket>
 
@@ -28,6 +32,22 @@ inline int countStarting(const Pane *pane, const QString &label)
         n += l.startsWith(label);
     return n;
 }
+
+// The clients a test opens; clear() closes and frees them all.
+class ClientSet
+{
+  public:
+    QTcpSocket *connect(quint16 port)
+    {
+        auto &c = all_.emplace_back(std::make_unique<QTcpSocket>());
+        c->connectToHost(QHostAddress::LocalHost, port);
+        return c.get();
+    }
+    void clear() { all_.clear(); }
+
+  private:
+    std::vector<std::unique_ptr<QTcpSocket>> all_;
+};
 
 // Ends a connection with a reset instead of an orderly close.
 inline void resetConnection(QTcpSocket *socket)

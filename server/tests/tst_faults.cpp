@@ -59,11 +59,11 @@ class tst_Faults : public QObject
 
   private:
     frmMain *start(const QByteArray &pattern);
-    QTcpSocket *connectClient();
+    QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
 
     QTemporaryDir dir;
     frmMain *w = nullptr;
-    std::vector<QTcpSocket *> clients;
+    testing_loopback::ClientSet clients;
 };
 
 void tst_Faults::init()
@@ -73,8 +73,6 @@ void tst_Faults::init()
 
 void tst_Faults::cleanup()
 {
-    for (QTcpSocket *c : clients)
-        delete c;
     clients.clear();
     delete w;
     w = nullptr;
@@ -90,14 +88,6 @@ frmMain *tst_Faults::start(const QByteArray &pattern)
     w = new frmMain;
     w->load(dir.filePath("test.txt"));
     return w;
-}
-
-QTcpSocket *tst_Faults::connectClient()
-{
-    auto *c = new QTcpSocket;
-    clients.push_back(c);
-    c->connectToHost(QHostAddress::LocalHost, frmMain::port);
-    return c;
 }
 
 void tst_Faults::connectionChurn()

@@ -41,11 +41,11 @@ class tst_Server : public QObject
     void floodDoesNotStallTicks();
 
   private:
-    QTcpSocket *connectClient();
+    QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
 
     QTemporaryDir dir;
     frmMain *w = nullptr;
-    std::vector<QTcpSocket *> clients;
+    testing_loopback::ClientSet clients;
 };
 
 void tst_Server::initTestCase()
@@ -65,19 +65,9 @@ void tst_Server::init()
 
 void tst_Server::cleanup()
 {
-    for (QTcpSocket *c : clients)
-        delete c;
     clients.clear();
     delete w;
     w = nullptr;
-}
-
-QTcpSocket *tst_Server::connectClient()
-{
-    auto *c = new QTcpSocket;
-    clients.push_back(c);
-    c->connectToHost(QHostAddress::LocalHost, frmMain::port);
-    return c;
 }
 
 void tst_Server::acceptLineAfterConnection()

@@ -2,6 +2,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include "LoopbackHelpers.h"
 #include "SockCtl.h"
 
 #ifndef _WIN32
@@ -24,10 +25,13 @@ class tst_SockCtl : public QObject
     void getDataReadsAtMostMaxLen();
 
   private:
-    QTcpSocket *connectClient();
+    QTcpSocket *connectClient()
+    {
+        return clients.connect(static_cast<quint16>(ctl->boundPort()));
+    }
 
     SockCtl *ctl = nullptr;
-    std::vector<QTcpSocket *> clients;
+    testing_loopback::ClientSet clients;
 };
 
 void tst_SockCtl::init()
@@ -40,19 +44,9 @@ void tst_SockCtl::init()
 
 void tst_SockCtl::cleanup()
 {
-    for (QTcpSocket *c : clients)
-        delete c;
     clients.clear();
     delete ctl;
     ctl = nullptr;
-}
-
-QTcpSocket *tst_SockCtl::connectClient()
-{
-    auto *c = new QTcpSocket;
-    clients.push_back(c);
-    c->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(ctl->boundPort()));
-    return c;
 }
 
 void tst_SockCtl::closeKeepsAnnouncedRequestAcceptable()
