@@ -3,9 +3,14 @@
 // that the disk is not what gets measured.
 //   reader_bench FILE RUNS N...
 // prints one line per N: records, bytes of text, bytes packed, best s, median s.
+//   reader_bench --load FILE
+// loads FILE as the program does and prints bytes of text, bytes packed,
+// seconds, and the process's peak resident memory in MiB (Linux).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -29,10 +34,36 @@ std::string_view firstRecords(std::string_view text, long records)
     return text.substr(0, cut);
 }
 
+// VmHWM from /proc/self/status, in MiB; -1 where there is none.
+double peakMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            double kib = 0;
+            status >> kib;
+            return kib / 1024;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--load") == 0) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const std::size_t packed = kesmar::loadPatternFile(argv[2]).size();
+        const double secs =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("%ju %zu %.3f %.1f\n",
+                    static_cast<std::uintmax_t>(std::filesystem::file_size(argv[2])), packed, secs,
+                    peakMiB());
+        return 0;
+    }
     if (argc < 4) {
         std::fprintf(stderr, "usage: reader_bench FILE RUNS RECORDS...\n");
         return 2;

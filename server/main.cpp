@@ -6,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    requireDisplay(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kesmar"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin(TCP Server)"));

@@ -5,8 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QSlider>
 
@@ -14,6 +13,7 @@
 #include "Fatal.h"
 #include "LogLine.h"
 #include "PatternReader.h"
+#include "ProgramDir.h"
 #include "TickCount.h"
 
 namespace {
@@ -41,18 +41,22 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     wireNotifications();
 }
 
-QString frmMain::defaultPatternFile()
+std::filesystem::path frmMain::defaultPatternFile()
 {
-    return QDir::toNativeSeparators(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("test.txt")));
+    return programDirectory() / "test.txt";
+}
+
+void frmMain::load(const std::filesystem::path &patternFile)
+{
+    runHandler([&] {
+        sendBuf = kesmar::loadPatternFile(patternFile);
+        startServer();
+    });
 }
 
 void frmMain::load(const QString &patternFile)
 {
-    runHandler([&] {
-        sendBuf = kesmar::loadPatternFile(toPath(patternFile));
-        startServer();
-    });
+    load(toPath(patternFile));
 }
 
 void frmMain::startServer()

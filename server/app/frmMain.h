@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <vector>
 
@@ -33,8 +34,10 @@ class frmMain : public QMainWindow
     explicit frmMain(QWidget *parent = nullptr);
 
     // Reads the pattern and starts the server; a failure ends the program.
-    void load(const QString &patternFile = defaultPatternFile());
-    static QString defaultPatternFile();
+    void load(const std::filesystem::path &patternFile = defaultPatternFile());
+    void load(const QString &patternFile);
+    // test.txt beside the program's own file.
+    static std::filesystem::path defaultPatternFile();
 
     // Appends a hex dump of at most maxBytes leading bytes of dat to txtDump.
     void dump(std::span<const std::uint8_t> dat, std::int32_t maxBytes);

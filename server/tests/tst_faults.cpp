@@ -1,3 +1,10 @@
+#include <filesystem>
+#include <fstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -197,46 +204,86 @@ void tst_Faults::refusedAttemptsDoNotDisturbStream()
 
 void tst_Faults::badStartupEndsWithReport_data()
 {
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QByteArray>("pattern");
-    QTest::addColumn<bool>("occupyPort");
     QTest::addColumn<QString>("message");
-    QTest::newRow("port taken") << QByteArray("x,0,0,8,1\r\n") << true
+    QTest::newRow("port taken") << "port" << QByteArray("x,0,0,8,1\r\n")
                                 << "cannot listen on TCP port 20319";
-    QTest::newRow("bad width") << QByteArray("a,0,0,8,1\r\nb,0,0,12,1\r\n") << false
+    QTest::newRow("bad width") << "" << QByteArray("a,0,0,8,1\r\nb,0,0,12,1\r\n")
                                << "test.txt, line 2: bit width 12 is not 8, 16 or 32";
-    QTest::newRow("missing file") << QByteArray() << false << "cannot open ";
+    QTest::newRow("missing file") << "" << QByteArray() << "test.txt: No such file or directory";
+#ifdef Q_OS_UNIX
+    // Neither may block the start or eat memory: both are refused unread.
+    QTest::newRow("named pipe") << "fifo" << QByteArray()
+                                << "test.txt: it is a named pipe (FIFO), not a regular file";
+    QTest::newRow("link to /dev/zero")
+        << "zero" << QByteArray() << "it leads to /dev/zero, which is a character device";
+    // The file beside the program, not the one in the current directory.
+    QTest::newRow("directory name not UTF-8")
+        << "latin1" << QByteArray("a,0,0,8,1\r\nb,0,0,12,1\r\n")
+        << "/caf\\xE9/test.txt, line 2: bit width 12 is not 8, 16 or 32";
+#endif
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    QTest::newRow("no display") << "nodisplay" << QByteArray("x,0,0,8,1\r\n")
+                                << "kesmar: no graphical display (neither DISPLAY nor "
+                                   "WAYLAND_DISPLAY is set). kesmar shows a window; to run it "
+                                   "without a display, start it under a virtual X server: "
+                                   "xvfb-run -a ";
+#endif
 }
 
 void tst_Faults::badStartupEndsWithReport()
 {
+    QFETCH(QString, setup);
     QFETCH(QByteArray, pattern);
-    QFETCH(bool, occupyPort);
     QFETCH(QString, message);
 
     // The real program, copied beside its own test.txt.
     QTemporaryDir home;
-    const QString exe = home.filePath(QFileInfo(KESMAR_BINARY).fileName());
-    QVERIFY(QFile::copy(KESMAR_BINARY, exe));
+    const QString name = QFileInfo(KESMAR_BINARY).fileName();
+    namespace fs = std::filesystem;
+    const fs::path homePath(QFile::encodeName(home.path()).toStdString());
+    // A directory named in Latin-1 has no QString that names it back.
+    const fs::path exeDir = setup == "latin1" ? homePath / "caf\xE9" : homePath;
+    fs::create_directory(exeDir);
+    QVERIFY(
+        fs::copy_file(QFile::encodeName(KESMAR_BINARY).toStdString(), exeDir / name.toStdString()));
     if (!pattern.isEmpty()) {
-        QFile f(home.filePath("test.txt"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(pattern);
+        std::ofstream(exeDir / "test.txt", std::ios::binary) << pattern.toStdString();
+        // A good file in the current directory, which must not be read instead.
+        if (setup == "latin1")
+            std::ofstream(homePath / "test.txt", std::ios::binary) << "x,0,0,8,1\r\n";
     }
+#ifdef Q_OS_UNIX
+    if (setup == "fifo")
+        QCOMPARE(::mkfifo((exeDir / "test.txt").c_str(), 0600), 0);
+    if (setup == "zero")
+        fs::create_symlink("/dev/zero", exeDir / "test.txt");
+#endif
     QTcpServer squatter;
-    if (occupyPort)
+    if (setup == "port")
         QVERIFY(squatter.listen(QHostAddress::Any, frmMain::port));
 
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    if (setup == "nodisplay") {
+        for (const char *var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(var);
+    }
     p.setProcessEnvironment(env);
-    p.start(exe, {});
+    p.setWorkingDirectory(home.path());
+    if (setup == "latin1")
+        p.start("/bin/sh", {"-c", "exec \"$0\"/caf*/\"$1\"", home.path(), name});
+    else
+        p.start(home.filePath(name), {});
     QVERIFY(p.waitForFinished(20000));
+    fs::remove_all(homePath / "caf\xE9");
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 1);
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains(message), qPrintable(err));
-    if (!occupyPort) {
+    if (setup != "port") {
         // It never listened: the port is free for us.
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::Any, frmMain::port));

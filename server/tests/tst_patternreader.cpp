@@ -1,7 +1,14 @@
 #include <QTest>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <QTemporaryDir>
 
 #include "PatternReader.h"
 
@@ -9,6 +16,31 @@ using kesmar::PatternError;
 using kesmar::readPattern;
 
 namespace {
+
+// The same text handed over a few bytes at a time, so that every field and
+// line end also falls across the end of a piece.
+std::vector<std::uint8_t> readInPieces(const QByteArray &text, qsizetype piece)
+{
+    qsizetype at = 0;
+    const kesmar::TextSource next = [&] {
+        const qsizetype n = std::min(piece, text.size() - at);
+        const std::string_view part(text.constData() + at, static_cast<std::size_t>(n));
+        at += n;
+        return part;
+    };
+    return readPattern(next, "test.txt");
+}
+
+// The message from reading text, or an empty string when it is accepted.
+QString messageFor(const std::function<void()> &read)
+{
+    try {
+        read();
+    } catch (const PatternError &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
 
 QByteArray hex(const std::vector<std::uint8_t> &bytes)
 {
@@ -29,8 +61,10 @@ class tst_PatternReader : public QObject
     void packs();
     void rejects_data();
     void rejects();
-    void missingFileNamesPath();
-    void readsFileFromDisk();
+    void refusesFile_data();
+    void refusesFile();
+    void readsFileThroughLink();
+    void countsLinesPast32Bits();
 };
 
 void tst_PatternReader::packs_data()
@@ -78,6 +112,8 @@ void tst_PatternReader::packs()
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(hex(readPattern(text.toStdString(), "test.txt")), bytes);
+    for (const qsizetype piece : {1, 2, 7})
+        QCOMPARE(hex(readInPieces(text, piece)), bytes);
 }
 
 void tst_PatternReader::rejects_data()
@@ -99,7 +135,11 @@ void tst_PatternReader::rejects_data()
                                   << "value 32768 does not fit in 16 bits (-32768 to 32767)";
     QTest::newRow("16 bit -32769") << QByteArray("x,0,0,16,-32769") << 1 << "does not fit in 16";
     QTest::newRow("ends mid record")
-        << QByteArray("a,0,0,8,1\r\nb,0,0\r\n") << 3 << "ends in the middle of a record";
+        << QByteArray("a,0,0,8,1\r\nb,0,0\r\n") << 2
+        << "test.txt, line 2: the file ends in the middle of a record (3 of 5 fields)";
+    QTest::newRow("ends mid record over lines")
+        << QByteArray("a,0,0,8,1\r\nb,0\r\n0\r\n8") << 2
+        << "line 2: the file ends in the middle of a record (4 of 5 fields)";
     QTest::newRow("ends after comma") << QByteArray("a,0,0,8,") << 1 << "ends in the middle";
     QTest::newRow("value beyond 32 bits")
         << QByteArray("a,0,0,32,2147483648") << 1 << "value 2147483648 is outside the 32-bit range";
@@ -120,6 +160,28 @@ void tst_PatternReader::rejects_data()
         << QByteArray("a,0,0,8,1\r\nb,0,0\r\n8,300") << 3 << "line 3: value 300";
     QTest::newRow("comma before line end leaves a field empty")
         << QByteArray("b,0,0,\r\n8,1") << 1 << "bit width is empty";
+    QTest::newRow("NUL byte shown escaped")
+        << QByteArray("a,0\0,0,8,1", 11) << 1
+        << "field 2 \"0\\x00\" is not a decimal number; a file with NUL bytes is most likely "
+           "UTF-16 text: save it as ASCII or UTF-8";
+    QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE"
+                                             "a\0,\0",
+                                             6)
+                               << 1
+                               << "test.txt, line 1: the file is UTF-16 text (it starts with a "
+                                  "UTF-16 byte order mark); save it as ASCII or UTF-8";
+    QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\0a\0,", 6) << 1 << "the file is UTF-16 text";
+    QTest::newRow("long number cut short")
+        << "a,0,0,8," + QByteArray(5000, '9') << 1
+        << "value " + QString(40, '9') + "... (5000 bytes) is outside the 32-bit range";
+    QTest::newRow("long text cut between UTF-8 characters")
+        << "a,0,0,8,x" + QString(50, QChar(0xE9)).toUtf8() << 1
+        << "value \"x" + QString(39, QChar(0xE9)) + "...\" (101 bytes) is not a decimal number";
+    QTest::newRow("bytes that are not UTF-8 escaped")
+        << QByteArray("a,0,0,8,\xE9t\xE9\x7F") << 1
+        << "value \"\\xE9t\\xE9\\x7F\" is not a decimal number";
+    QTest::newRow("UTF-8 character cut by the file's end escaped")
+        << QByteArray("a,0,0,8,\xC3") << 1 << "value \"\\xC3\" is not";
 }
 
 void tst_PatternReader::rejects()
@@ -131,43 +193,125 @@ void tst_PatternReader::rejects()
         readPattern(text.toStdString(), "test.txt");
         QFAIL("accepted a bad pattern");
     } catch (const PatternError &e) {
-        QCOMPARE(e.line(), line);
-        QVERIFY2(QString::fromUtf8(e.what()).contains(message), e.what());
-    }
-}
-
-void tst_PatternReader::missingFileNamesPath()
-{
-    const auto path = std::filesystem::temp_directory_path() / "kesmar-no-such-dir" / "test.txt";
-    try {
-        kesmar::loadPatternFile(path);
-        QFAIL("opened a missing file");
-    } catch (const PatternError &e) {
+        QCOMPARE(qint64(e.line()), qint64(line));
         const QString what = QString::fromUtf8(e.what());
-        QVERIFY2(what.startsWith("cannot open ") && what.contains("kesmar-no-such-dir") &&
-                     what.contains("No such file"),
+        QVERIFY2(what.contains(message), e.what());
+        // Fit for a terminal and a message box, whatever the file holds.
+        QVERIFY2(std::strlen(e.what()) < 300, e.what());
+        QVERIFY2(std::none_of(e.what(), e.what() + std::strlen(e.what()),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
                  e.what());
+        for (const qsizetype piece : {1, 2, 7})
+            QCOMPARE(messageFor([&] { readInPieces(text, piece); }), what);
     }
 }
 
-void tst_PatternReader::readsFileFromDisk()
+void tst_PatternReader::refusesFile_data()
 {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("kesmar-pattern-" + std::to_string(QCoreApplication::applicationPid()));
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "a,0,0,16,258\r\nb,0,0,8,300\r\n";
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    // "PATH" stands for the file's whole path.
+    QTest::newRow("missing") << "missing"
+                             << "cannot open PATH: No such file or directory";
+    QTest::newRow("directory") << "directory"
+                               << "cannot open PATH: it is a directory, not a regular file";
+#ifndef _WIN32
+    QTest::newRow("named pipe")
+        << "fifo"
+        << "cannot open PATH: it is a named pipe (FIFO), not a regular file";
+    QTest::newRow("link to /dev/zero")
+        << "zero"
+        << "cannot open PATH: it leads to /dev/zero, which is a character device, "
+           "not a regular file";
+#endif
+    QTest::newRow("over 2 GiB") << "huge"
+                                << "cannot read PATH: it is 3000000000 bytes, over the limit of "
+                                   "2147483647 bytes (2 GiB) for a pattern file";
+    QTest::newRow("bad record") << "bad"
+                                << "PATH, line 2: value 300 does not fit in 8 bits (0 to 255)";
+    QTest::newRow("UTF-16 file") << "utf16"
+                                 << "PATH, line 1: the file is UTF-16 text";
+#ifndef _WIN32
+    QTest::newRow("name not UTF-8") << "latin1"
+                                    << "PATH, line 2: value 300 does not fit in 8 bits (0 to 255)";
+#endif
+}
+
+void tst_PatternReader::refusesFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    namespace fs = std::filesystem;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    fs::path path = fs::path(dir.path().toStdString()) / "test.txt";
+    const auto write = [&](const std::string &text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    if (kind == "directory") {
+        fs::create_directory(path);
+    } else if (kind == "huge") {
+        write("");
+        fs::resize_file(path, 3'000'000'000); // sparse: nothing is written
+    } else if (kind == "bad") {
+        write("a,0,0,16,258\r\nb,0,0,8,300\r\n");
+    } else if (kind == "utf16") {
+        write(std::string("\xFF\xFE"
+                          "a\0,\0",
+                          6));
     }
-    try {
-        kesmar::loadPatternFile(path);
-        QFAIL("accepted 300 in 8 bits");
-    } catch (const PatternError &e) {
-        // Parse errors name the file as the user knows it, not the full path.
-        QVERIFY2(QString::fromUtf8(e.what()).startsWith(
-                     QString::fromStdString(path.filename().string() + ", line 2: ")),
-                 e.what());
+#ifndef _WIN32
+    else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(path.c_str(), 0600), 0);
+    } else if (kind == "zero") {
+        fs::create_symlink("/dev/zero", path);
+    } else if (kind == "latin1") {
+        path = fs::path(dir.path().toStdString()) / "caf\xE9" / "test.txt";
+        fs::create_directory(path.parent_path());
+        write("a,0,0,16,258\r\nb,0,0,8,300\r\n");
     }
-    std::filesystem::remove(path);
+#endif
+    // A name that is not UTF-8 shows its odd bytes escaped.
+    const QString shown = kind == "latin1" ? dir.path() + "/caf\\xE9/test.txt"
+                                           : QString::fromStdString(path.string());
+    const QString what = messageFor([&] { kesmar::loadPatternFile(path); });
+    fs::remove_all(path.parent_path());
+    QVERIFY2(what.startsWith(QString(message).replace("PATH", shown)), qPrintable(what));
+}
+
+void tst_PatternReader::readsFileThroughLink()
+{
+    namespace fs = std::filesystem;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const fs::path real = fs::path(dir.path().toStdString()) / "real.txt";
+    // Longer than one piece of the file, with records across the joins.
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "r" + std::to_string(i) + ",0,0,16," + std::to_string(i - 10000) + "\r\n";
+    std::ofstream(real, std::ios::binary) << text;
+    const fs::path link = real.parent_path() / "test.txt";
+    std::error_code ec;
+    fs::create_symlink(real, link, ec);
+    if (ec)
+        QSKIP("no symbolic links here");
+    QCOMPARE(kesmar::loadPatternFile(link), readPattern(text, "test.txt"));
+    QCOMPARE(kesmar::loadPatternFile(link).size(), std::size_t{40000});
+}
+
+// 2^31 line ends, then a bad record: the line number must not wrap.
+void tst_PatternReader::countsLinesPast32Bits()
+{
+    const std::string blank(1 << 20, '\n');
+    int pieces = 0;
+    const kesmar::TextSource next = [&]() -> std::string_view {
+        ++pieces;
+        if (pieces <= 2048)
+            return blank;
+        return pieces == 2049 ? "x,0,0,8,300" : "";
+    };
+    const QString what = messageFor([&] { readPattern(next, "test.txt"); });
+    QCOMPARE(what, "test.txt, line 2147483649: value 300 does not fit in 8 bits (0 to 255)");
 }
 
 QTEST_APPLESS_MAIN(tst_PatternReader)

@@ -1,0 +1,10 @@
+#!/bin/sh
+# Connects that succeed and are then reset unserved, in a storm of
+# connections against the window's listener; in a network namespace of its
+# own, so that nothing else on port 20319 takes part.
+#   bench/backlog.sh [connections, default 5000] [parallel, default 50] [hold_ms, default 50]
+#   (BUILD=dir to build elsewhere)
+set -eu
+. "$(dirname "$0")/common.sh"
+bench_build backlog_bench
+exec sh "$root/server/tests/netns.sh" "$build/bin/backlog_bench" "$@"
