@@ -1,13 +1,13 @@
 #!/bin/sh
 # The Debian package as scripts/package.sh builds it: its files, stripped
 # binaries, a versioned libfendral, dependencies found by dpkg-shlibdeps,
-# metainfo that AppStream accepts, a scratch install that runs through its
-# link, and no lintian error.
+# metainfo and a desktop entry that their validators accept, a scratch
+# install that runs through its link, and no lintian error.
 #   check_deb.sh SOURCE_DIR WORK_DIR
 set -eu
 src="$1"
 work="$2"
-for tool in dpkg-deb dpkg-architecture lintian appstreamcli readelf cpack; do
+for tool in dpkg-deb dpkg-architecture lintian appstreamcli desktop-file-validate readelf cpack; do
     command -v "$tool" >/dev/null 2>&1 || {
         echo "skipped: $tool is not installed"
         exit 77
@@ -48,6 +48,8 @@ readelf -d "$root/usr/lib/$multiarch/libfendral.so.1.0.0" | grep -q 'SONAME.*\[l
     fail "libfendral's SONAME is not libfendral.so.1"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
     fail "AppStream does not accept the metainfo"
+desktop-file-validate "$root/usr/share/applications/kesmar.desktop" ||
+    fail "the desktop entry is not valid"
 
 lintian --fail-on error "$deb" 2>&1 | grep -v 'root privileges' || true
 lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
