@@ -1,12 +1,31 @@
 #!/bin/sh
-# Installs the Debian packages that building, running and testing need.
-# Only missing packages are fetched, so a second run costs nothing.
+# Installs the Debian packages a task needs; only missing ones are fetched,
+# so a second run costs nothing.
+#   deps.sh run      build and start kesmar (Xvfb too when there is no display)
+#   deps.sh package  the above and what building the .deb needs
+#   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
 
-packages="build-essential cmake qt6-base-dev libgl-dev libgtest-dev
-  fonts-ipafont-gothic xvfb xauth xdotool imagemagick x11-utils
+run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
+package="$run file"
+test="$package libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev
-  socat python3 procps iproute2"
+  socat python3 procps iproute2 lintian appstream desktop-file-utils"
+
+case "${1:-}" in
+run)
+    packages="$run"
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        packages="$packages xvfb xauth"
+    fi
+    ;;
+package) packages="$package" ;;
+test) packages="$test" ;;
+*)
+    echo "usage: $0 run|package|test" >&2
+    exit 2
+    ;;
+esac
 
 missing=""
 for p in $packages; do

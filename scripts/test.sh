@@ -1,7 +1,7 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test headlessly.
+# Installs what is missing, builds everything, and runs every test headlessly.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-scripts/build.sh build
+scripts/deps.sh test
+scripts/build.sh build -DBUILD_TESTING=ON
 ctest --test-dir build --output-on-failure -j2

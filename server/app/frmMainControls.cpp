@@ -12,7 +12,9 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QSlider>
+#include <QShortcut>
+
+#include "Slider.h"
 
 namespace {
 
@@ -31,19 +33,24 @@ struct ControlSpec
     const char *caption;
     int left, top, width, height; // twips
     int tabIndex;                 // -1: invisible, not in the tab order
+    // What a screen reader says after the name; the name itself is the
+    // control's own, so that automation finds cmdSend whatever it reads.
+    const char *description;
 };
 
 // In creation order, which is also the stacking order.
 constexpr std::array<ControlSpec, 9> controlTable{{
-    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6},
-    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5},
-    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4},
-    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3},
-    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2},
-    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1},
-    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1},
-    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0},
-    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1},
+    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6,
+     "接続イベントを表示しない"},
+    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5, "表示を初期化する"},
+    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4,
+     "送受信の先頭8バイトをダンプする"},
+    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3, "送信周期 (ミリ秒)"},
+    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2, "イベントログ"},
+    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1, "周期送信の開始と停止"},
+    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1, ""},
+    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0, "ダンプ表示"},
+    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1, ""},
 }};
 
 constexpr auto tabStops =
@@ -117,11 +124,16 @@ void frmMain::createControls()
         case Kind::CheckBox:
             made = new QCheckBox(caption, client);
             break;
-        case Kind::Button:
-            made = new QPushButton(caption, client);
+        case Kind::Button: {
+            auto *button = new QPushButton(caption, client);
+            // Enter presses the focused button, as Space does, the way the
+            // platform the window was designed for has it.
+            button->setAutoDefault(true);
+            made = button;
             break;
+        }
         case Kind::Slider: {
-            auto *slider = new QSlider(Qt::Horizontal, client);
+            auto *slider = new Slider(Qt::Horizontal, client);
             slider->setRange(0, 1000);
             slider->setSingleStep(10);
             slider->setPageStep(100);
@@ -150,6 +162,8 @@ void frmMain::createControls()
         made->setObjectName(QString::fromLatin1(c.name));
         if (auto *w = qobject_cast<QWidget *>(made)) {
             w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+            w->setAccessibleName(QString::fromLatin1(c.name));
+            w->setAccessibleDescription(QString::fromUtf8(c.description));
             byTab[static_cast<std::size_t>(c.tabIndex)] = w;
         }
     }
@@ -173,6 +187,10 @@ void frmMain::createControls()
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     // The drop-down is a window of its own and would not take the window's font.
     mnuFile->setFont(font());
+    // F10 opens the menu, as on the platform the window was designed for.
+    auto *menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, menuBar(),
+            [bar = menuBar(), menu = mnuFile] { bar->setActiveAction(menu->menuAction()); });
 
     // Fixed size: the client area plus the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

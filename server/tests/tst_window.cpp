@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include "frmMain.h"
 
@@ -43,6 +45,12 @@ class tst_Window : public QObject
     void paneFont();
     void sliderKeys_data();
     void sliderKeys();
+    void periodTip_data();
+    void periodTip();
+    void buttonKeys_data();
+    void buttonKeys();
+    void accessibleNames_data();
+    void accessibleNames();
     void clearButton();
     void closing_data();
     void closing();
@@ -64,6 +72,32 @@ QWidget *control(frmMain *w, const QString &name)
 bool installed(const QString &family)
 {
     return QFontDatabase::families().contains(family);
+}
+
+// The visible tool tip, as a window of its own.
+QWidget *shownTip()
+{
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    const auto tip = std::find_if(tops.begin(), tops.end(), [](QWidget *t) {
+        return t->inherits("QTipLabel") && t->isVisible();
+    });
+    return tip == tops.end() ? nullptr : *tip;
+}
+
+// As a screen reader or an automation tool looks a control up: by name, in
+// the window's accessible tree.
+QAccessibleInterface *byName(QAccessibleInterface *parent, const QString &name)
+{
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface *child = parent->child(i);
+        if (!child)
+            continue;
+        if (child->text(QAccessible::Name) == name)
+            return child;
+        if (QAccessibleInterface *found = byName(child, name))
+            return found;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -103,6 +137,8 @@ void tst_Window::initialState()
     QCOMPARE(w->sldPeriod->value(), 1000);
     QCOMPARE(w->tmr1->interval(), 1000);
     QVERIFY(w->askServer->isListening());
+    // Start-up sets the slider but shows no tip for it.
+    QVERIFY(!QToolTip::isVisible());
     // The keyboard starts in the dump pane.
     QCOMPARE(QApplication::focusWidget(), w->txtDump);
 }
@@ -235,6 +271,12 @@ void tst_Window::menu()
     QCOMPARE(items.first(), w->mnuExit);
     QCOMPARE(w->mnuExit->text(), QStringLiteral("終了"));
     QVERIFY(w->mnuExit->shortcut().isEmpty());
+
+    // F10 opens it from wherever the keyboard is.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10);
+    QTRY_VERIFY(w->mnuFile->isVisible());
+    QTest::keyClick(w->mnuFile, Qt::Key_Escape);
+    QTRY_VERIFY(!w->mnuFile->isVisible());
 }
 
 void tst_Window::captionsFit_data()
@@ -334,6 +376,118 @@ void tst_Window::sliderKeys()
     QTest::keyClick(s, Qt::Key(key));
     QCOMPARE(s->value(), 500 + step);
     QCOMPARE(w->tmr1->interval(), 500 + step);
+}
+
+void tst_Window::periodTip_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("Left") << "key" << int(Qt::Key_Left) << "周期 490 ミリ秒";
+    QTest::newRow("PageUp") << "key" << int(Qt::Key_PageUp) << "周期 600 ミリ秒";
+    QTest::newRow("Home: no ticks") << "key" << int(Qt::Key_Home) << "0 ミリ秒: 送信しない";
+    QTest::newRow("hover") << "hover" << 0 << "周期 500 ミリ秒";
+    QTest::newRow("drag to the left end") << "drag" << 0 << "0 ミリ秒: 送信しない";
+}
+
+// The period shows beside the handle, from 500 ms, while the user moves it
+// and when the pointer rests on it.
+void tst_Window::periodTip()
+{
+    QFETCH(QString, how);
+    QFETCH(int, key);
+    QFETCH(QString, tip);
+    QSlider *s = w->sldPeriod;
+    s->setValue(500);
+    s->setFocus();
+    const QPoint centre = s->rect().center();
+    if (how == QLatin1String("hover")) {
+        QHelpEvent help(QEvent::ToolTip, centre, s->mapToGlobal(centre));
+        QApplication::sendEvent(s, &help);
+    } else if (how == QLatin1String("drag")) {
+        QTest::mousePress(s, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(s, QPoint(0, centre.y()));
+    } else {
+        QTest::keyClick(s, Qt::Key(key));
+    }
+    QTRY_VERIFY(shownTip());
+    QCOMPARE(QToolTip::text(), tip);
+    // Near the handle, which stands where the value is along the groove.
+    const int along = s->x() + s->width() * s->sliderPosition() / s->maximum();
+    const int tipLeft = w->centralWidget()->mapFromGlobal(shownTip()->pos()).x();
+    QVERIFY2(std::abs(tipLeft - along) < 30, qPrintable(QString::number(tipLeft - along)));
+    if (how == QLatin1String("drag"))
+        QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(0, centre.y()));
+    QToolTip::hideText();
+}
+
+void tst_Window::buttonKeys_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("presses");
+    QTest::newRow("Return on cmdSend") << "cmdSend" << int(Qt::Key_Return) << 1;
+    QTest::newRow("Enter on cmdSend") << "cmdSend" << int(Qt::Key_Enter) << 1;
+    QTest::newRow("Space on cmdSend") << "cmdSend" << int(Qt::Key_Space) << 1;
+    QTest::newRow("Return on cmdMonitorInit") << "cmdMonitorInit" << int(Qt::Key_Return) << 1;
+    QTest::newRow("Return on chkDump") << "chkDump" << int(Qt::Key_Return) << 0;
+}
+
+// Enter presses the focused button as Space does; a check box is toggled
+// by Space alone.
+void tst_Window::buttonKeys()
+{
+    QFETCH(QString, name);
+    QFETCH(int, key);
+    QFETCH(int, presses);
+    auto *b = qobject_cast<QAbstractButton *>(control(w, name));
+    QVERIFY(b);
+    b->setFocus();
+    QSignalSpy clicked(b, &QAbstractButton::clicked);
+    QTest::keyClick(b, Qt::Key(key));
+    QCOMPARE(clicked.count(), presses);
+    if (name == QLatin1String("cmdSend")) {
+        QVERIFY(w->tmr1->enabled());
+        QCOMPARE(b->text(), QStringLiteral("停止"));
+    }
+}
+
+void tst_Window::accessibleNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    QTest::newRow("chkEvent") << "chkEvent" << int(QAccessible::CheckBox);
+    QTest::newRow("cmdMonitorInit") << "cmdMonitorInit" << int(QAccessible::Button);
+    QTest::newRow("chkDump") << "chkDump" << int(QAccessible::CheckBox);
+    QTest::newRow("sldPeriod") << "sldPeriod" << int(QAccessible::Slider);
+    QTest::newRow("txtStat") << "txtStat" << int(QAccessible::EditableText);
+    QTest::newRow("cmdSend") << "cmdSend" << int(QAccessible::Button);
+    QTest::newRow("cmdSend while sending") << "cmdSend" << int(QAccessible::Button);
+    QTest::newRow("txtDump") << "txtDump" << int(QAccessible::EditableText);
+}
+
+// Each control is found by its own name, whatever its caption reads, and
+// says what it is for; the slider tells its value.
+void tst_Window::accessibleNames()
+{
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    if (QByteArray(QTest::currentDataTag()).endsWith("while sending"))
+        w->cmdSend->click();
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(w);
+    QVERIFY(window);
+    QAccessibleInterface *found = byName(window, name);
+    QVERIFY(found);
+    QCOMPARE(found->object(), control(w, name));
+    QCOMPARE(int(found->role()), role);
+    QVERIFY(!found->text(QAccessible::Description).isEmpty());
+    QAccessibleValueInterface *value = found->valueInterface();
+    QCOMPARE(value != nullptr, role == int(QAccessible::Slider));
+    if (value) {
+        QCOMPARE(value->currentValue().toInt(), 1000);
+        w->sldPeriod->setValue(474);
+        QCOMPARE(value->currentValue().toInt(), 474);
+    }
 }
 
 void tst_Window::clearButton()

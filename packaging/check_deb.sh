@@ -1,0 +1,57 @@
+#!/bin/sh
+# The Debian package as scripts/package.sh builds it: its files, stripped
+# binaries, a versioned libfendral, dependencies found by dpkg-shlibdeps,
+# metainfo and a desktop entry that their validators accept, a scratch
+# install that runs through its link, and no lintian error.
+#   check_deb.sh SOURCE_DIR WORK_DIR
+set -eu
+src="$1"
+work="$2"
+for tool in dpkg-deb dpkg-architecture lintian appstreamcli desktop-file-validate readelf cpack; do
+    command -v "$tool" >/dev/null 2>&1 || {
+        echo "skipped: $tool is not installed"
+        exit 77
+    }
+done
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+rm -rf "$work"
+mkdir -p "$work"
+deb="$("$src/scripts/package.sh" "$work/build" | tail -n1)"
+[ -f "$deb" ] || fail "no package: $deb"
+echo "built $deb"
+
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+listing="$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')"
+for want in "./usr/bin/kesmar -> ../lib/kesmar/kesmar" ./usr/lib/kesmar/kesmar \
+    ./usr/lib/kesmar/test.txt ./usr/share/applications/kesmar.desktop \
+    ./usr/share/icons/hicolor/64x64/apps/kesmar.png \
+    ./usr/share/icons/hicolor/256x256/apps/kesmar.png \
+    ./usr/share/metainfo/org.example.tarvolin.kesmar.metainfo.xml \
+    ./usr/include/fendral.h "./usr/lib/$multiarch/libfendral.so.1.0.0" \
+    "./usr/lib/$multiarch/libfendral.so.1 -> libfendral.so.1.0.0" \
+    "./usr/lib/$multiarch/libfendral.so -> libfendral.so.1"; do
+    printf '%s\n' "$listing" | grep -qxF "$want" || fail "not in the package: $want"
+done
+depends="$(dpkg-deb -f "$deb" Depends)"
+printf '%s\n' "$depends" | grep -q 'libqt6widgets6' || fail "Depends: $depends"
+echo "Depends: $depends"
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+for elf in usr/lib/kesmar/kesmar "usr/lib/$multiarch/libfendral.so.1.0.0"; do
+    ! readelf -S "$root/$elf" | grep -Eq '\.symtab|\.debug_' || fail "$elf is not stripped"
+done
+readelf -d "$root/usr/lib/$multiarch/libfendral.so.1.0.0" | grep -q 'SONAME.*\[libfendral\.so\.1\]' ||
+    fail "libfendral's SONAME is not libfendral.so.1"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
+    fail "AppStream does not accept the metainfo"
+desktop-file-validate "$root/usr/share/applications/kesmar.desktop" ||
+    fail "the desktop entry is not valid"
+
+lintian --fail-on error "$deb" 2>&1 | grep -v 'root privileges' || true
+lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
+
+sh "$(dirname "$0")/check_link.sh" "$root"
