@@ -30,10 +30,10 @@ constexpr int fieldCount = 5;
 constexpr const char *fieldNames[fieldCount] = {"label", "field 2", "field 3", "bit width",
                                                 "value"};
 
-// A message shows at most this many characters of a field; the reader keeps
-// enough bytes of a field that spans pieces to show them, even as UTF-8.
-constexpr std::size_t shownChars = 40;
-constexpr std::size_t keptBytes = 4 * shownChars;
+// A message shows at most this many columns of a field; the reader keeps
+// enough bytes of a field that spans pieces to fill them, even with UTF-8.
+constexpr std::size_t shownColumns = 40;
+constexpr std::size_t keptBytes = 4 * shownColumns;
 
 // The length of the UTF-8 character that starts text, 0 if it does not start
 // one. A character cut short by the end of text gives its whole length.
@@ -69,15 +69,16 @@ void appendEscaped(std::string &out, unsigned char c)
     out += hex;
 }
 
-// head is the start of a text of fullSize bytes. Shows at most maxChars
-// characters of it, printable ASCII and whole UTF-8 characters as they are,
-// any other byte as \xNN, and "..." where it is cut (then *cut is set).
-std::string excerpt(std::string_view head, std::uint64_t fullSize, std::size_t maxChars,
+// head is the start of a text of fullSize bytes. Shows as much of it as fits
+// in maxColumns: printable ASCII and whole UTF-8 characters as they are, one
+// column each, any other byte as \xNN, four columns, and "..." where it is
+// cut (then *cut is set).
+std::string excerpt(std::string_view head, std::uint64_t fullSize, std::size_t maxColumns,
                     bool *cut = nullptr)
 {
     std::string out;
     std::size_t i = 0;
-    for (std::size_t chars = 0; i < head.size() && chars < maxChars; ++chars) {
+    for (std::size_t columns = 0; i < head.size();) {
         const auto c = static_cast<unsigned char>(head[i]);
         std::size_t n = c >= 0x20 && c < 0x7F ? 1 : c >= 0x80 ? utf8Length(head.substr(i)) : 0;
         if (n > head.size() - i) {
@@ -85,6 +86,9 @@ std::string excerpt(std::string_view head, std::uint64_t fullSize, std::size_t m
                 break; // the rest of that character was not kept
             n = 0;
         }
+        columns += n == 0 ? 4 : 1;
+        if (columns > maxColumns)
+            break;
         if (n == 0) {
             appendEscaped(out, c);
             ++i;
@@ -108,7 +112,7 @@ std::string displayPath(const std::filesystem::path &path)
 #else
     const std::string &text = path.native();
 #endif
-    return excerpt(text, text.size(), text.size());
+    return excerpt(text, text.size(), 4 * text.size());
 }
 
 class Reader
@@ -191,6 +195,11 @@ class Reader
             if (kept < keptBytes)
                 carry_.append(mark_, std::min<std::size_t>(end_ - mark_, keptBytes - kept));
             carried_ += static_cast<std::uint64_t>(end_ - mark_);
+            const char *text = end_;
+            while (text != mark_ && isBlank(text[-1]))
+                --text;
+            carriedBlanks_ =
+                static_cast<std::uint64_t>(end_ - text) + (text == mark_ ? carriedBlanks_ : 0);
             mark_ = end_;
         }
         if (!next_ || atEnd_)
@@ -307,6 +316,7 @@ class Reader
         if (carried_ != 0) {
             carry_.clear();
             carried_ = 0;
+            carriedBlanks_ = 0;
         }
         bool negative = false;
         if (*p_ == '-') {
@@ -349,14 +359,21 @@ class Reader
     // message shows it: in quotes if asked, and a long one with its length.
     std::string fieldText(bool quoted)
     {
-        std::string_view tail(mark_, static_cast<std::size_t>(p_ - mark_));
-        while (!tail.empty() && isBlank(tail.back()))
-            tail.remove_suffix(1);
+        const std::string_view tail(mark_, static_cast<std::size_t>(p_ - mark_));
+        std::uint64_t blanks = 0;
+        while (blanks < tail.size() && isBlank(tail[tail.size() - 1 - blanks]))
+            ++blanks;
+        if (blanks == tail.size())
+            blanks += carriedBlanks_;
+        const std::uint64_t size = carried_ + tail.size() - blanks;
+        // carry_ is the field's start; when it is whole, tail follows it.
         std::string head = carry_;
-        head.append(tail.substr(0, keptBytes - std::min(keptBytes, head.size())));
-        const std::uint64_t size = carried_ + tail.size();
+        if (carry_.size() == carried_)
+            head.append(tail);
+        head.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>({head.size(), size, keptBytes})));
         bool cut = false;
-        std::string shown = excerpt(head, size, shownChars, &cut);
+        std::string shown = excerpt(head, size, shownColumns, &cut);
         if (quoted)
             shown = '"' + shown + '"';
         if (cut)
@@ -437,6 +454,7 @@ class Reader
     const char *mark_ = nullptr;
     std::string carry_;
     std::uint64_t carried_ = 0;
+    std::uint64_t carriedBlanks_ = 0; // blanks at the end of what was carried
     bool hasNul_ = false;
     std::string_view fileName_;
     // 64 bits: a file may well hold more than 2^31 line ends.
