@@ -196,23 +196,24 @@ release_selection() {
 
 # tick_stats LOG SKIP: the lateness of each tick inside kesmar, from the
 # lines a KESMAR_TICK_TRACE build writes ("tick DUE LATE WAIT BUSY", ns),
-# leaving out the first SKIP ticks. A tick over 1 ms late is put down to the
-# scheduler when the thread sat runnable for at least half its lateness, to
-# the program's own work when the loop was still busy for at least half of
-# it, and otherwise to the thread being blocked (in a system call, say).
+# leaving out the first SKIP ticks. A tick over 1 ms late is put down to
+# "sched" when the thread sat runnable but not running for at least half its
+# lateness (the machine's), to "busy" when the event loop was still at other
+# work for at least half of it (the program's, X round trips included), and
+# otherwise to "wake": the loop was waiting for the tick and was woken late.
 tick_stats() {
     awk -v skip="$2" '$1 == "tick" && ++n > skip { print $3, $4, $5 }' "$1" | sort -n |
         awk '{
             late[++k] = $1 / 1e6
             if ($1 > 1e6) {
                 ++over
-                if ($2 >= $1 / 2) ++sched; else if ($3 >= $1 / 2) ++busy; else ++blocked
+                if ($2 >= $1 / 2) ++sched; else if ($3 >= $1 / 2) ++busy; else ++wake
             }
         }
         function pct(p,   i) { i = int(p * k + 0.999999); if (i < 1) i = 1; return late[i] }
         END {
             if (k == 0) { printf "%8s %8s %8s %6s %s", "-", "-", "-", "-", "(no trace in this build)"; exit }
-            printf "%8.3f %8.3f %8.3f %6d %d/%d/%d", pct(0.5), pct(0.99), late[k], over, sched, busy, blocked
+            printf "%8.3f %8.3f %8.3f %6d %d/%d/%d", pct(0.5), pct(0.99), late[k], over, sched, busy, wake
         }'
 }
 

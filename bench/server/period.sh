@@ -21,10 +21,10 @@ echo "whole blocks; err = |interval - period|; drift = (last - first arrival) - 
 echo "'no events' has \"イベントを表示しない\" checked (no Send line per tick in the log pane);"
 echo "'dumps' has \"ダンプする\" checked; 'selection held' drags over the log pane and keeps the"
 echo "button down. in-process: each tick's lateness from its due time to SendData (all ticks"
-echo "but the first 150); late = ticks over 1 ms late, split sched/busy/blocked (see common.sh)"
+echo "but the first 150); late = ticks over 1 ms late, split sched/busy/wake (see common.sh)"
 printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s | %8s %8s %8s %6s %s\n' source "period" \
     blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %" \
-    "in p50" "in p99" "in max" "late" "sched/busy/blocked"
+    "in p50" "in p99" "in max" "late" "sched/busy/wake"
 for p in ${PERIODS:-10 100}; do
     for mode in shown hidden dumps selection; do
         [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
