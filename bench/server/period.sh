@@ -2,7 +2,7 @@
 # Period accuracy seen by a loopback client, with the 9-byte sample pattern:
 # the log pane's event lines shown (the default) and hidden, dumps on, and a
 # selection held in the log pane; beside it a shell loop (printf; sleep) fed
-# to socat. With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each
+# to socat, and a bare timerfd loop's own lateness. With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each
 # row also gives the ticks' lateness inside the program.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
 # PERIODS="10" picks the periods (default "10 100").
@@ -43,6 +43,9 @@ for p in ${PERIODS:-10 100}; do
         stop_kesmar
         printf '%s | %s\n' "$row" "$(tick_stats "$kesmar_dir/log" 150)"
     done
+
+    # The same wait for a due time in a process that does nothing else.
+    run "$client" clock "$p" "$s"
 
     sl="$(awk -v p="$p" 'BEGIN { printf "%g", p / 1000 }')"
     start_group "while :; do printf '$esc'; sleep $sl; done | socat - TCP-LISTEN:$base_port,reuseaddr"

@@ -84,9 +84,9 @@ SendQueue::Fed SendQueue::feed(qintptr socket)
             if (--head.copies == 0)
                 runs_.pop_front();
         }
-        if (n < piece) {
-            // Short or refused: the buffer is full, and another call would
-            // only be refused.
+        if (n == 0) {
+            // Refused: wait for room. A short send is tried once more, as
+            // Windows signals room again only after a send it refused.
             fed.blocked = true;
             return fed;
         }

@@ -22,8 +22,10 @@ SendTimer::SendTimer(QObject *parent) : QObject(parent)
     clock_.start();
 #ifdef KESMAR_TICK_TRACE
     if (auto *loop = QAbstractEventDispatcher::instance())
-        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this,
-                [this] { blockedAtNs_ = nowNs(); });
+        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            blockedAtNs_ = nowNs();
+            cpuAtBlockNs_ = threadCpuNs();
+        });
 #endif
 #ifdef Q_OS_LINUX
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -163,9 +165,19 @@ void SendTimer::fire()
 // Benchmark builds only: one line per tick on stderr, "tick DUE LATE WAIT
 // BUSY" in ns, for telling a late tick that is the program's from one that
 // is the machine's. LATE runs from the due time to this call, which comes
-// just before SendData; WAIT is how long this thread sat runnable but not
-// running since the previous tick (the scheduler's share); BUSY is how long
-// the event loop was still at other work after the tick came due.
+// just before SendData. WAIT is how long this thread sat runnable but not
+// running since the previous tick: the scheduler's share. BUSY is the event
+// loop's own work after the tick came due: the wall time it went on working
+// past the due time before it next waited, plus the CPU time it spent in the
+// pass that brought the tick before reaching it. What is left is the wake-up
+// itself: the loop was waiting and the OS woke it late.
+std::int64_t SendTimer::threadCpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
 void SendTimer::traceTick()
 {
     const std::int64_t now = nowNs();
@@ -174,7 +186,8 @@ void SendTimer::traceTick()
     stat >> cpu >> wait;
     const std::int64_t waited = runWaitNs_ > 0 ? wait - runWaitNs_ : 0;
     runWaitNs_ = wait;
-    const std::int64_t busy = blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0;
+    const std::int64_t busy = (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) +
+                              (threadCpuNs() - cpuAtBlockNs_);
     std::fprintf(stderr, "tick %lld %lld %lld %lld\n", static_cast<long long>(dueNs_),
                  static_cast<long long>(now - dueNs_), static_cast<long long>(waited),
                  static_cast<long long>(busy));

@@ -54,7 +54,9 @@ private:
     std::int64_t dueNs_ = 0; // of the armed tick
 #ifdef KESMAR_TICK_TRACE
     void traceTick();
+    static std::int64_t threadCpuNs();
     std::int64_t blockedAtNs_ = 0; // when the event loop last went to wait
+    std::int64_t cpuAtBlockNs_ = 0;
     std::int64_t runWaitNs_ = 0;
 #endif
 
