@@ -110,8 +110,8 @@ class SockCtl : public QObject
     std::int32_t lastRequestID_ = 0;
     std::int64_t skipped_ = 0;
     std::int64_t sentCopies_ = 0;
-    std::int64_t backlogLimit_ = 100;
-    qint64 taken_ = 0; // bytes taken by the OS and not yet reported
+    std::int64_t backlogLimit_ = 100; // a second at 10 ms, until the window sets it
+    qint64 taken_ = 0;                // bytes taken by the OS and not yet reported
     bool reportPosted_ = false;
     SendQueue queue_;
     std::unique_ptr<QSocketNotifier> writable_;
