@@ -109,6 +109,7 @@ start_kesmar() {
 
 try_start_kesmar() {
     local dir="$tmp/run.$RANDOM"
+    kesmar_dir="$dir"
     mkdir -p "$dir"
     cp "$kesmar_bin" "$dir/kesmar"
     cp "$1/test.txt" "$dir/test.txt"
@@ -172,6 +173,48 @@ toggle_send() {
 toggle_events() {
     xdotool mousemove --window "$win" 300 $((menu + 226)) click 1
     sleep 0.2
+}
+
+# A click on "ダンプする": a hex dump of the block's first bytes per tick.
+toggle_dump() {
+    xdotool mousemove --window "$win" 300 $((menu + 248)) click 1
+    sleep 0.2
+}
+
+# Presses the mouse in the log pane and drags up a few lines, selecting them,
+# and keeps the button down until release_selection.
+hold_selection() {
+    xdotool mousemove --window "$win" 200 $((menu + 340)) mousedown 1
+    sleep 0.1
+    xdotool mousemove --window "$win" 40 $((menu + 280))
+    sleep 0.2
+}
+
+release_selection() {
+    xdotool mouseup 1
+}
+
+# tick_stats LOG SKIP: the lateness of each tick inside kesmar, from the
+# lines a KESMAR_TICK_TRACE build writes ("tick DUE LATE WAIT BUSY", ns),
+# leaving out the first SKIP ticks. A tick over 1 ms late is put down to
+# "sched" when the thread sat runnable but not running for at least half its
+# lateness (the machine's), to "busy" when the event loop was still at other
+# work for at least half of it (the program's, X round trips included), and
+# otherwise to "wake": the loop was waiting for the tick and was woken late.
+tick_stats() {
+    awk -v skip="$2" '$1 == "tick" && ++n > skip { print $3, $4, $5 }' "$1" | sort -n |
+        awk '{
+            late[++k] = $1 / 1e6
+            if ($1 > 1e6) {
+                ++over
+                if ($2 >= $1 / 2) ++sched; else if ($3 >= $1 / 2) ++busy; else ++wake
+            }
+        }
+        function pct(p,   i) { i = int(p * k + 0.999999); if (i < 1) i = 1; return late[i] }
+        END {
+            if (k == 0) { printf "%8s %8s %8s %6s %s", "-", "-", "-", "-", "(no trace in this build)"; exit }
+            printf "%8.3f %8.3f %8.3f %6d %d/%d/%d", pct(0.5), pct(0.99), late[k], over, sched, busy, wake
+        }'
 }
 
 field_kib() { # field_kib VmRSS|VmHWM

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Period accuracy seen by a loopback client, at 10 ms and 100 ms, with the
-# 9-byte sample pattern, with the log pane's event lines shown (the default)
-# and hidden; beside it a shell loop (printf; sleep) fed to socat.
+# Period accuracy seen by a loopback client, with the 9-byte sample pattern:
+# the log pane's event lines shown (the default) and hidden, dumps on, and a
+# selection held in the log pane; beside it a shell loop (printf; sleep) fed
+# to socat, and a bare timerfd loop's own lateness. With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each
+# row also gives the ticks' lateness inside the program.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
+# PERIODS="10" picks the periods (default "10 100").
 . "$(dirname "$0")/common.sh"
 s="${1:-${SECONDS_PER_RUN:-30}}"
 base_port=20320
@@ -15,20 +18,34 @@ esc="$(od -An -to1 -v "$tmp/blob" | tr -s ' ' | sed 's/ /\\/g' | tr -d '\n')"
 
 echo "$s s per run after 1 s not timed; interval = time between the arrivals of successive"
 echo "whole blocks; err = |interval - period|; drift = (last - first arrival) - (blocks - 1) x period;"
-echo "'no events' has \"イベントを表示しない\" checked (no Send line per tick in the log pane)"
-printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s\n' source "period" blocks "mean err" "err %" \
-    "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %"
-for p in 10 100; do
-    for events in shown hidden; do
+echo "'no events' has \"イベントを表示しない\" checked (no Send line per tick in the log pane);"
+echo "'dumps' has \"ダンプする\" checked; 'selection held' drags over the log pane and keeps the"
+echo "button down. in-process: each tick's lateness from its due time to SendData (all ticks"
+echo "but the first 150); late = ticks over 1 ms late, split sched/busy/wake (see common.sh)"
+printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s | %8s %8s %8s %6s %s\n' source "period" \
+    blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %" \
+    "in p50" "in p99" "in max" "late" "sched/busy/wake"
+for p in ${PERIODS:-10 100}; do
+    for mode in shown hidden dumps selection; do
+        [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
         start_kesmar "$tmp"
         set_period "$p"
-        [ "$events" = hidden ] && toggle_events
+        case $mode in
+        hidden) toggle_events; label="kesmar, no events" ;;
+        dumps) toggle_dump; label="kesmar, dumps" ;;
+        selection) label="kesmar, selection" ;;
+        *) label=kesmar ;;
+        esac
         toggle_send
-        label=kesmar
-        [ "$events" = hidden ] && label="kesmar, no events"
-        run "$client" period "$port" "$tmp/blob" "$p" "$s" "$label" "$kesmar_pid"
+        [ "$mode" = selection ] && hold_selection
+        row="$(run "$client" period "$port" "$tmp/blob" "$p" "$s" "$label" "$kesmar_pid")"
+        [ "$mode" = selection ] && release_selection
         stop_kesmar
+        printf '%s | %s\n' "$row" "$(tick_stats "$kesmar_dir/log" 150)"
     done
+
+    # The same wait for a due time in a process that does nothing else.
+    run "$client" clock "$p" "$s"
 
     sl="$(awk -v p="$p" 'BEGIN { printf "%g", p / 1000 }')"
     start_group "while :; do printf '$esc'; sleep $sl; done | socat - TCP-LISTEN:$base_port,reuseaddr"

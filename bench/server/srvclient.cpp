@@ -9,6 +9,7 @@
 //   srvclient throughput PORT BLOB PERIOD_MS SECONDS LABEL [PID] [quickack]
 //   srvclient idle       PORT SECONDS             connect, never read
 //   srvclient flood      PORT BLOB PERIOD_MS SECONDS
+//   srvclient clock      PERIOD_MS SECONDS        a bare timerfd loop's lateness
 //
 // PERIOD_MS 0 means "no schedule" (a source that pushes as fast as it can).
 // PID, when given and not "-", is the process whose CPU time is reported.
@@ -31,6 +32,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -338,6 +340,37 @@ int flood(int port, const std::string &blobPath, double period, double seconds)
     return 0;
 }
 
+// The machine's own share of a late tick: a process that does nothing but
+// wait on a timerfd armed for each due time, as kesmar's clock does, and
+// notes how late it wakes. A row in the period table's in-process columns.
+int clockRow(double period, double seconds)
+{
+    const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (fd < 0)
+        die("timerfd_create");
+    const auto periodNs = static_cast<std::int64_t>(period * 1e6);
+    const std::int64_t t0 = nowNs();
+    const auto ticks = static_cast<std::int64_t>(seconds * 1e3 / period);
+    std::vector<double> late;
+    for (std::int64_t k = 1; k <= ticks; ++k) {
+        const std::int64_t due = t0 + k * periodNs;
+        itimerspec at{};
+        at.it_value.tv_sec = static_cast<time_t>(due / 1000000000);
+        at.it_value.tv_nsec = static_cast<long>(due % 1000000000);
+        timerfd_settime(fd, TFD_TIMER_ABSTIME, &at, nullptr);
+        std::uint64_t n = 0;
+        if (::read(fd, &n, sizeof n) != sizeof n)
+            die("read timerfd");
+        late.push_back(static_cast<double>(nowNs() - due) / 1e6);
+    }
+    ::close(fd);
+    const auto over = std::count_if(late.begin(), late.end(), [](double x) { return x > 1.0; });
+    std::printf("%-20s %6.0f %7zu %10s %8s %8s %8s %8s %10s %5s | %8.3f %8.3f %8.3f %6ld\n",
+                "bare timerfd loop", period, late.size(), "-", "-", "-", "-", "-", "-", "-",
+                pct(late, 0.5), pct(late, 0.99), pct(late, 1.0), static_cast<long>(over));
+    return 0;
+}
+
 // Values spread over the whole signed 32-bit range, packed as kesmar packs them.
 int pattern(long records, const std::string &dir)
 {
@@ -382,6 +415,8 @@ int main(int argc, char **argv)
                              a[5].c_str(), arg(6), arg(7) == "quickack");
     if (mode == "idle" && a.size() == 3)
         return idle(std::stoi(a[1]), std::stod(a[2]));
+    if (mode == "clock" && a.size() == 3)
+        return clockRow(std::stod(a[1]), std::stod(a[2]));
     if (mode == "flood" && a.size() == 5)
         return flood(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]));
     std::fprintf(stderr, "usage: see the comment at the top of srvclient.cpp\n");

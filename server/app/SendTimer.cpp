@@ -1,8 +1,15 @@
 #include "SendTimer.h"
 
 #include <chrono>
+#ifdef KESMAR_TICK_TRACE
+#include <cstdio>
+#include <fstream>
+#endif
 
 #include <QSocketNotifier>
+#ifdef KESMAR_TICK_TRACE
+#include <QAbstractEventDispatcher>
+#endif
 
 #ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
@@ -13,6 +20,13 @@
 SendTimer::SendTimer(QObject *parent) : QObject(parent)
 {
     clock_.start();
+#ifdef KESMAR_TICK_TRACE
+    if (auto *loop = QAbstractEventDispatcher::instance())
+        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            blockedAtNs_ = nowNs();
+            cpuAtBlockNs_ = threadCpuNs();
+        });
+#endif
 #ifdef Q_OS_LINUX
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timerFd_ >= 0) {
@@ -55,6 +69,7 @@ std::int64_t SendTimer::nowNs() const
 void SendTimer::arm(std::int64_t dueNs)
 {
     armed_ = true;
+    dueNs_ = dueNs;
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
         itimerspec due{};
@@ -89,6 +104,8 @@ void SendTimer::setEnabled(bool on)
         return;
     enabled_ = on;
     restart();
+    if (on)
+        emit switchedOn();
 }
 
 void SendTimer::setInterval(std::int32_t milliseconds)
@@ -136,7 +153,43 @@ void SendTimer::fire()
 {
     if (!enabled_ || interval_ <= 0)
         return;
+#ifdef KESMAR_TICK_TRACE
+    traceTick();
+#endif
     ++nextIndex_;
     scheduleNext();
     emit timeout();
 }
+
+#ifdef KESMAR_TICK_TRACE
+// Benchmark builds only: one line per tick on stderr, "tick DUE LATE WAIT
+// BUSY" in ns, for telling a late tick that is the program's from one that
+// is the machine's. LATE runs from the due time to this call, which comes
+// just before SendData. WAIT is how long this thread sat runnable but not
+// running since the previous tick: the scheduler's share. BUSY is the event
+// loop's own work after the tick came due: the wall time it went on working
+// past the due time before it next waited, plus the CPU time it spent in the
+// pass that brought the tick before reaching it. What is left is the wake-up
+// itself: the loop was waiting and the OS woke it late.
+std::int64_t SendTimer::threadCpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+void SendTimer::traceTick()
+{
+    const std::int64_t now = nowNs();
+    std::ifstream stat("/proc/thread-self/schedstat");
+    std::int64_t cpu = 0, wait = 0;
+    stat >> cpu >> wait;
+    const std::int64_t waited = runWaitNs_ > 0 ? wait - runWaitNs_ : 0;
+    runWaitNs_ = wait;
+    const std::int64_t busy = (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) +
+                              (threadCpuNs() - cpuAtBlockNs_);
+    std::fprintf(stderr, "tick %lld %lld %lld %lld\n", static_cast<long long>(dueNs_),
+                 static_cast<long long>(now - dueNs_), static_cast<long long>(waited),
+                 static_cast<long long>(busy));
+}
+#endif

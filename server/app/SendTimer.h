@@ -34,6 +34,8 @@ public:
 
 signals:
     void timeout();
+    // Sending was switched on (enabled turned true).
+    void switchedOn();
 
 private:
     std::int64_t nowNs() const;
@@ -49,6 +51,14 @@ private:
     std::int64_t anchorNs_ = 0; // time of tick 0
     std::int64_t nextIndex_ = 0;
     std::int64_t missed_ = 0;
+    std::int64_t dueNs_ = 0; // of the armed tick
+#ifdef KESMAR_TICK_TRACE
+    void traceTick();
+    static std::int64_t threadCpuNs();
+    std::int64_t blockedAtNs_ = 0; // when the event loop last went to wait
+    std::int64_t cpuAtBlockNs_ = 0;
+    std::int64_t runWaitNs_ = 0;
+#endif
 
     QTimer timer_;
     QElapsedTimer clock_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include <QSocketNotifier>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #else
@@ -153,7 +155,17 @@ void SockCtl::attach(QTcpSocket *socket)
         if (socket == conn_ && socket->bytesAvailable() > 0)
             emit DataArrival(clampToInt32(socket->bytesAvailable()));
     });
-    connect(socket, &QTcpSocket::bytesWritten, this, &SockCtl::onBytesWritten);
+    // Writes bypass QTcpSocket, which would hand each queued chunk to the OS
+    // in one call (see SendQueue); reads stay with it.
+    writable_ =
+        std::make_unique<QSocketNotifier>(socket->socketDescriptor(), QSocketNotifier::Write);
+    writable_->setEnabled(false);
+    connect(writable_.get(), &QSocketNotifier::activated, this, &SockCtl::flushQueue);
+#if !defined(_WIN32) && !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
+    const int one = 1;
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_NOSIGPIPE, &one,
+                 sizeof one);
+#endif
     // A reset or network error ends the connection as surely as a clean close.
     connect(socket, &QTcpSocket::disconnected, this, &SockCtl::peerGone);
     connect(socket, &QTcpSocket::errorOccurred, this, &SockCtl::peerGone);
@@ -171,6 +183,12 @@ void SockCtl::attach(QTcpSocket *socket)
 
 void SockCtl::drop(QTcpSocket *socket)
 {
+    if (writable_ && writable_->socket() == socket->socketDescriptor()) {
+        // The notifier watches this descriptor: gone before it closes.
+        writable_.reset();
+        queue_.clear();
+        taken_ = 0;
+    }
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -191,35 +209,58 @@ void SockCtl::peerGone()
     emit PeerClose();
 }
 
-void SockCtl::onBytesWritten(qint64 bytes)
-{
-    if (!conn_ || sender() != conn_)
-        return;
-    const qint64 remaining = conn_->bytesToWrite();
-    emit SendProgress(clampToInt32(bytes), clampToInt32(remaining));
-    if (remaining == 0)
-        emit SendComplete();
-}
-
-std::int64_t SockCtl::bytesQueued() const
-{
-    return conn_ ? conn_->bytesToWrite() : 0;
-}
-
-std::int64_t SockCtl::sendQueueLimit(std::size_t blockSize) const
-{
-    return std::max<std::int64_t>(minQueueLimit, 2 * static_cast<std::int64_t>(blockSize));
-}
-
 void SockCtl::SendData(std::span<const std::uint8_t> bytes)
 {
     if (!conn_ || bytes.empty())
         return;
-    if (bytesQueued() + static_cast<std::int64_t>(bytes.size()) > sendQueueLimit(bytes.size())) {
+    // What the OS took since the last tick is reported once, not per piece.
+    if (taken_ > 0)
+        progressDue();
+    if (!queue_.push(bytes, backlogLimit_)) {
         ++skipped_;
         return;
     }
-    conn_->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size()));
+    // While the notifier waits for room, it is the one to send.
+    if (!writable_->isEnabled())
+        flushQueue();
+}
+
+void SockCtl::flushQueue()
+{
+    if (!conn_ || !writable_)
+        return;
+    const SendQueue::Fed fed = queue_.feed(conn_->socketDescriptor());
+    taken_ += fed.bytes;
+    sentCopies_ += fed.copies;
+    if (fed.failed) {
+        // The reset or close also reaches the read side, which reports it.
+        queue_.clear();
+        writable_->setEnabled(false);
+        return;
+    }
+    writable_->setEnabled(fed.blocked && !queue_.empty());
+    if (queue_.empty() && taken_ > 0)
+        progressDue();
+}
+
+void SockCtl::progressDue()
+{
+    if (reportPosted_)
+        return;
+    reportPosted_ = true;
+    QMetaObject::invokeMethod(this, &SockCtl::reportProgress, Qt::QueuedConnection);
+}
+
+void SockCtl::reportProgress()
+{
+    reportPosted_ = false;
+    if (!conn_ || taken_ == 0)
+        return;
+    const qint64 sent = taken_;
+    taken_ = 0;
+    emit SendProgress(clampToInt32(sent), clampToInt32(queue_.bytesHeld()));
+    if (queue_.empty())
+        emit SendComplete();
 }
 
 void SockCtl::GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen)

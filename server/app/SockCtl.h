@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +12,10 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include "SendQueue.h"
+
+class QSocketNotifier;
 
 // A failed socket operation; the message names what failed and why.
 class SockCtlError : public std::runtime_error
@@ -50,11 +56,15 @@ class SockCtl : public QObject
     void Close();
     void Accept(std::int32_t &requestID);
 
-    // Queues bytes for the connection. Without a connection, or with nothing
-    // to send, it does nothing. A send that would push the queue past
-    // sendQueueLimit() is skipped whole, so a client that stops reading
-    // never sees a partial copy and memory stays bounded.
+    // Hands bytes to the OS, or queues what it cannot take yet. Without a
+    // connection, or with nothing to send, it does nothing. A send that finds
+    // backlogLimit() whole copies already waiting is skipped whole, so a
+    // client that falls behind never sees a partial copy, receives at most
+    // that backlog of old copies when it catches up, and memory stays bounded.
     void SendData(std::span<const std::uint8_t> bytes);
+    // Copies that may wait beyond the one the OS is taking; at least 1.
+    void setBacklogLimit(std::int64_t copies) { backlogLimit_ = std::max<std::int64_t>(copies, 1); }
+    std::int64_t backlogLimit() const { return backlogLimit_; }
     // Replaces buffer with at most maxLen received bytes.
     void GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen);
 
@@ -63,16 +73,23 @@ class SockCtl : public QObject
     std::int32_t boundPort() const { return server_.serverPort(); }
     bool isConnected() const { return conn_ != nullptr; }
     QTcpSocket *connection() const { return conn_; }
-    std::int64_t bytesQueued() const;
-    std::int64_t sendQueueLimit(std::size_t blockSize) const;
+    // Bytes held by the program, not yet taken by the OS.
+    std::int64_t bytesQueued() const { return queue_.bytesHeld(); }
+    std::int64_t copiesWaiting() const { return queue_.copiesWaiting(); }
+    // Since start, across connections: copies wholly taken by the OS, and
+    // sends skipped because the backlog was full.
+    std::int64_t sentCopies() const { return sentCopies_; }
     std::int64_t skippedSends() const { return skipped_; }
-    static constexpr std::int64_t minQueueLimit = 16 * 1024 * 1024;
 
   signals:
     void ConnectionRequest(std::int32_t requestID);
     void DataArrival(std::int32_t bytesTotal);
     void PeerClose();
     void SendComplete();
+    // bytesSent: bytes the OS has taken since the last SendProgress;
+    // bytesRemaining: bytes the program still holds for it. Raised from the
+    // event loop at most once per SendData call and once when the queue
+    // runs dry, never once per piece handed to the OS.
     void SendProgress(std::int32_t bytesSent, std::int32_t bytesRemaining);
 
   private:
@@ -82,7 +99,9 @@ class SockCtl : public QObject
     void attach(QTcpSocket *socket);
     void drop(QTcpSocket *socket);
     void peerGone();
-    void onBytesWritten(qint64 bytes);
+    void flushQueue();
+    void progressDue();
+    void reportProgress();
 
     std::int32_t localPort_ = 0;
     bool noDelay_ = false;
@@ -90,6 +109,12 @@ class SockCtl : public QObject
     std::int32_t sendBuffer_ = 0;
     std::int32_t lastRequestID_ = 0;
     std::int64_t skipped_ = 0;
+    std::int64_t sentCopies_ = 0;
+    std::int64_t backlogLimit_ = 100; // a second at 10 ms, until the window sets it
+    qint64 taken_ = 0;                // bytes taken by the OS and not yet reported
+    bool reportPosted_ = false;
+    SendQueue queue_;
+    std::unique_ptr<QSocketNotifier> writable_;
 
     QTcpServer server_;
     std::map<std::int32_t, QTcpSocket *> pending_;

@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include "LogLine.h"
 #include "PatternReader.h"
 #include "ProgramDir.h"
+#include "SendStatsTip.h"
 #include "TickCount.h"
 
 namespace {
@@ -33,12 +35,23 @@ std::filesystem::path toPath(const QString &file)
 #endif
 }
 
+// A second of blocks may wait for a client that falls behind: a pause of up
+// to a second costs it nothing, a longer one costs it the ticks beyond that,
+// skipped whole, and when it reads again it gets at most a second of old
+// blocks before the current ones. Never less than one, so that with a period
+// over a second a block still waits behind the one being sent.
+std::int64_t backlogBlocks(std::int32_t periodMs)
+{
+    return periodMs > 0 ? std::max<std::int64_t>(1, 1000 / periodMs) : 1;
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     createControls();
     wireNotifications();
+    new SendStatsTip(cmdSend, askServer, tmr1);
 }
 
 std::filesystem::path frmMain::defaultPatternFile()
@@ -103,6 +116,7 @@ void frmMain::toggleSending()
 void frmMain::applyPeriod()
 {
     tmr1->setInterval(sldPeriod->value());
+    askServer->setBacklogLimit(backlogBlocks(tmr1->interval()));
 }
 
 void frmMain::sendPattern()

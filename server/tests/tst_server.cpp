@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -6,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include "LoopbackHelpers.h"
 #include "frmMain.h"
@@ -39,6 +41,9 @@ class tst_Server : public QObject
     void sendingSurvivesReconnect();
     void receivedBytesLoggedAndDumped();
     void floodDoesNotStallTicks();
+    void sendLinesAddUpToBytesSent_data();
+    void sendLinesAddUpToBytesSent();
+    void sendButtonTipCountsSinceSwitchedOn();
 
   private:
     QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
@@ -256,6 +261,82 @@ void tst_Server::floodDoesNotStallTicks()
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 20, 10000);
     QTRY_VERIFY(c->bytesAvailable() >= 10 * sampleBytes.size());
     c->disconnect();
+}
+
+void tst_Server::sendLinesAddUpToBytesSent_data()
+{
+    QTest::addColumn<int>("records");
+    QTest::newRow("sample pattern") << 0;
+    QTest::newRow("1 MiB pattern") << 262144;
+}
+
+// Every byte of every tick reaches a plain client whole and in order, and the
+// "Send " lines add up to those bytes, a line or two a tick however large the
+// block.
+void tst_Server::sendLinesAddUpToBytesSent()
+{
+    QFETCH(int, records);
+    if (records > 0) {
+        QFile f(dir.filePath("big.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < records; ++i)
+            f.write(QByteArray("r,0,0,32,") + QByteArray::number(i * 2654435761u % 2147483647) +
+                    "\r\n");
+        f.close();
+        delete w;
+        w = new frmMain;
+        w->load(f.fileName());
+    }
+    const QByteArray block(reinterpret_cast<const char *>(w->pattern().data()),
+                           static_cast<qsizetype>(w->pattern().size()));
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    w->sldPeriod->setValue(50);
+    w->cmdSend->click();
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += c->readAll(), ticks.count() >= 4), 10000);
+    w->cmdSend->click();
+    const qint64 total = block.size() * ticks.count();
+    QTRY_VERIFY_WITH_TIMEOUT((got += c->readAll()).size() >= total, 10000);
+    QTRY_COMPARE(w->askServer->bytesQueued(), 0);
+    QTest::qWait(20);
+    QCOMPARE(got.size(), total);
+    QCOMPARE(got, block.repeated(ticks.count()));
+    qint64 logged = 0;
+    int sendLines = 0;
+    for (const QString &l : lines(w->txtStat)) {
+        if (l.startsWith("Send ")) {
+            logged += l.split(' ').at(1).toLongLong();
+            ++sendLines;
+        }
+    }
+    QCOMPARE(logged, total);
+    QVERIFY2(sendLines <= 2 * ticks.count(), qPrintable(QString::number(sendLines)));
+}
+
+void tst_Server::sendButtonTipCountsSinceSwitchedOn()
+{
+    const auto tip = [this] {
+        const QPoint at(5, 5);
+        QHelpEvent help(QEvent::ToolTip, at, w->cmdSend->mapToGlobal(at));
+        QCoreApplication::sendEvent(w->cmdSend, &help);
+        return QToolTip::text();
+    };
+    QCOMPARE(tip(), QStringLiteral("まだ送信していません"));
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(w->askServer->isConnected());
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    QTRY_VERIFY(c->bytesAvailable() >= 5 * sampleBytes.size());
+    w->cmdSend->click();
+    QTRY_COMPARE(w->askServer->bytesQueued(), 0);
+    const std::int64_t sent = w->askServer->sentCopies();
+    QVERIFY(tip().contains(QStringLiteral("送信したブロック: %1\n").arg(sent)));
+    // Switched on again, it counts from there.
+    w->cmdSend->click();
+    QVERIFY(tip().contains(QStringLiteral("送信したブロック: 0\n")));
+    QVERIFY(tip().contains(QStringLiteral("飛ばしたブロック: 0\n")));
 }
 
 QTEST_MAIN(tst_Server)

@@ -21,14 +21,14 @@ class tst_SockCtl : public QObject
     void unacceptedRequestIsRefused();
     void sendWithoutConnectionDoesNothing();
     void optionsReachTheConnection();
-    void queueIsBoundedAndCopiesStayWhole();
+    void backlogIsBoundedAndCopiesStayWhole_data();
+    void backlogIsBoundedAndCopiesStayWhole();
+    void blocksArriveWholeAndProgressAddsUp_data();
+    void blocksArriveWholeAndProgressAddsUp();
     void getDataReadsAtMostMaxLen();
 
   private:
-    QTcpSocket *connectClient()
-    {
-        return clients.connect(static_cast<quint16>(ctl->boundPort()));
-    }
+    QTcpSocket *connectClient() { return clients.connect(static_cast<quint16>(ctl->boundPort())); }
 
     SockCtl *ctl = nullptr;
     testing_loopback::ClientSet clients;
@@ -109,21 +109,53 @@ void tst_SockCtl::optionsReachTheConnection()
 #endif
 }
 
-void tst_SockCtl::queueIsBoundedAndCopiesStayWhole()
+namespace {
+
+// A block whose bytes tell their offset, so a torn or reordered copy shows.
+std::vector<std::uint8_t> markedBlock(std::size_t size)
 {
+    std::vector<std::uint8_t> block(size);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    return block;
+}
+
+bool wholeCopies(const QByteArray &got, const std::vector<std::uint8_t> &block)
+{
+    const auto size = static_cast<qsizetype>(block.size());
+    if (got.size() % size != 0)
+        return false;
+    for (qsizetype off = 0; off < got.size(); off += size)
+        if (!std::equal(block.begin(), block.end(),
+                        reinterpret_cast<const std::uint8_t *>(got.constData() + off)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void tst_SockCtl::backlogIsBoundedAndCopiesStayWhole_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::newRow("one copy waits") << 1;
+    QTest::newRow("three copies wait") << 3;
+}
+
+void tst_SockCtl::backlogIsBoundedAndCopiesStayWhole()
+{
+    QFETCH(int, limit);
+    ctl->setBacklogLimit(limit);
     connect(ctl, &SockCtl::ConnectionRequest, this, [&](std::int32_t id) { ctl->Accept(id); });
     QTcpSocket *c = connectClient();
     QTRY_VERIFY(ctl->isConnected());
     c->setReadBufferSize(64 * 1024);
-    // A block whose bytes tell their offset, so a torn copy would show.
-    std::vector<std::uint8_t> block(1024 * 1024);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    const std::int64_t limit = ctl->sendQueueLimit(block.size());
-    // The client does not read: far more than the limit is offered.
-    for (int i = 0; i < 64; ++i) {
+    const std::vector<std::uint8_t> block = markedBlock(1024 * 1024);
+    // The client does not read: far more than the backlog is offered.
+    constexpr int offered = 64;
+    for (int i = 0; i < offered; ++i) {
         ctl->SendData(block);
-        QVERIFY(ctl->bytesQueued() <= limit);
+        QVERIFY(ctl->copiesWaiting() <= limit);
+        QVERIFY(ctl->bytesQueued() <= (limit + 1) * static_cast<std::int64_t>(block.size()));
         QCoreApplication::processEvents();
     }
     QVERIFY(ctl->skippedSends() > 0);
@@ -138,12 +170,51 @@ void tst_SockCtl::queueIsBoundedAndCopiesStayWhole()
     QTRY_VERIFY_WITH_TIMEOUT(drain(), 20000);
     QTest::qWait(50);
     got += c->readAll();
-    QVERIFY(got.size() > 0);
-    QCOMPARE(got.size() % static_cast<qsizetype>(block.size()), 0);
-    QCOMPARE(got.size() / static_cast<qsizetype>(block.size()), 64 - ctl->skippedSends());
-    for (qsizetype off = 0; off < got.size(); off += static_cast<qsizetype>(block.size()))
-        QVERIFY(std::equal(block.begin(), block.end(),
-                           reinterpret_cast<const std::uint8_t *>(got.constData() + off)));
+    QVERIFY(wholeCopies(got, block));
+    QCOMPARE(got.size() / static_cast<qsizetype>(block.size()), offered - ctl->skippedSends());
+    QCOMPARE(ctl->sentCopies(), offered - ctl->skippedSends());
+}
+
+void tst_SockCtl::blocksArriveWholeAndProgressAddsUp_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("sends");
+    QTest::newRow("9 bytes") << 9 << 5;
+    QTest::newRow("1 MiB") << 1024 * 1024 << 3;
+    QTest::newRow("4 MiB and a byte") << 4 * 1024 * 1024 + 1 << 2;
+}
+
+// A plain client that reads as it can gets every copy whole and in order;
+// the progress counts add up to what was sent, one report per send or per
+// emptied queue, however many pieces the OS took.
+void tst_SockCtl::blocksArriveWholeAndProgressAddsUp()
+{
+    QFETCH(int, size);
+    QFETCH(int, sends);
+    ctl->setSendBufferSize(32768);
+    ctl->setReceiveBufferSize(32768);
+    connect(ctl, &SockCtl::ConnectionRequest, this, [&](std::int32_t id) { ctl->Accept(id); });
+    QTcpSocket *c = connectClient();
+    QTRY_VERIFY(ctl->isConnected());
+    qint64 reported = 0;
+    int reports = 0;
+    connect(ctl, &SockCtl::SendProgress, this, [&](std::int32_t sent, std::int32_t) {
+        reported += sent;
+        ++reports;
+    });
+    const std::vector<std::uint8_t> block = markedBlock(static_cast<std::size_t>(size));
+    QByteArray got;
+    for (int i = 0; i < sends; ++i) {
+        ctl->SendData(block);
+        QTest::qWait(5);
+        got += c->readAll();
+    }
+    const qint64 total = qint64{size} * sends;
+    QTRY_VERIFY_WITH_TIMEOUT((got += c->readAll()).size() >= total && reported == total, 20000);
+    QCOMPARE(got.size(), total);
+    QVERIFY(wholeCopies(got, block));
+    QCOMPARE(ctl->skippedSends(), 0);
+    QVERIFY2(reports <= 2 * sends, qPrintable(QString::number(reports)));
 }
 
 void tst_SockCtl::getDataReadsAtMostMaxLen()
