@@ -51,7 +51,9 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
 desktop-file-validate "$root/usr/share/applications/kesmar.desktop" ||
     fail "the desktop entry is not valid"
 
-lintian --fail-on error "$deb" 2>&1 | grep -v 'root privileges' || true
-lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
+st=0
+report="$(lintian --fail-on error "$deb" 2>&1)" || st=$?
+printf '%s\n' "$report" | grep -v 'root privileges' || true
+[ "$st" -eq 0 ] || fail "lintian reports errors"
 
 sh "$(dirname "$0")/check_link.sh" "$root"

@@ -163,23 +163,18 @@ set_period() {
     sleep 0.2
 }
 
-# A click on "送信" (or "停止").
-toggle_send() {
-    xdotool mousemove --window "$win" 336 $((menu + 48)) click 1
+# click_at X Y: a click at X, Y of the client area (below the menu bar).
+click_at() {
+    xdotool mousemove --window "$win" "$1" $((menu + $2)) click 1
     sleep 0.2
 }
 
-# A click on "イベントを表示しない": hides the Send and Receive lines.
-toggle_events() {
-    xdotool mousemove --window "$win" 300 $((menu + 226)) click 1
-    sleep 0.2
-}
-
-# A click on "ダンプする": a hex dump of the block's first bytes per tick.
-toggle_dump() {
-    xdotool mousemove --window "$win" 300 $((menu + 248)) click 1
-    sleep 0.2
-}
+# "送信" (or "停止").
+toggle_send() { click_at 336 48; }
+# "イベントを表示しない": hides the Send and Receive lines.
+toggle_events() { click_at 300 226; }
+# "ダンプする": a hex dump of the block's first bytes per tick.
+toggle_dump() { click_at 300 248; }
 
 # Presses the mouse in the log pane and drags up a few lines, selecting them,
 # and keeps the button down until release_selection.

@@ -49,14 +49,15 @@ bool SendQueue::push(std::span<const std::uint8_t> bytes, std::int64_t maxWaitin
 {
     if (copiesWaiting() >= std::max<std::int64_t>(maxWaiting, 1))
         return false;
-    if (!runs_.empty() && sameBytes(runs_.back().bytes, bytes)) {
+    // The newest run, if any, shares last_'s bytes: one comparison serves both.
+    const bool same = sameBytes(last_, bytes);
+    if (!same)
+        last_ = QByteArray(reinterpret_cast<const char *>(bytes.data()),
+                           static_cast<qsizetype>(bytes.size()));
+    if (same && !runs_.empty())
         ++runs_.back().copies;
-    } else {
-        if (!sameBytes(last_, bytes))
-            last_ = QByteArray(reinterpret_cast<const char *>(bytes.data()),
-                               static_cast<qsizetype>(bytes.size()));
+    else
         runs_.push_back({last_, 1});
-    }
     ++copies_;
     held_ += static_cast<qint64>(bytes.size());
     return true;

@@ -13,7 +13,6 @@ start_xvfb
 start_kesmar "$bin"
 find_window
 [ "$WIDTH" -eq 434 ] || fail "window is $WIDTH wide"
-menu=$((HEIGHT - 383)) # the client area is 383 high, under the menu bar
 
 # Records every byte that arrives, and marks its connecting and the
 # server's close of the connection. It gives up after 30 s whatever happens.

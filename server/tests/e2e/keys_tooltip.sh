@@ -12,7 +12,6 @@ shot="$2"
 start_xvfb
 start_kesmar "$bin"
 find_window
-menu=$((HEIGHT - 383))
 xdotool windowfocus --sync "$win"
 
 : >"$work/received"

@@ -82,11 +82,13 @@ visible_window() {
     [ -n "$win" ]
 }
 
-# Sets win, WIDTH and HEIGHT for the program's visible top-level window.
+# Sets win, WIDTH, HEIGHT and menu (the menu bar's height) for the
+# program's visible top-level window.
 find_window() {
     win=""
     wait_until 100 visible_window || fail "no window named Tarvolin(TCP Server) appeared"
     eval "$(xdotool getwindowgeometry --shell "$win")"
+    menu=$((HEIGHT - 383)) # the client area is 383 high, under the menu bar
 }
 
 running() {
