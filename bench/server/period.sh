@@ -2,8 +2,10 @@
 # Period accuracy seen by a loopback client, with the 9-byte sample pattern:
 # the log pane's event lines shown (the default) and hidden, dumps on, and a
 # selection held in the log pane; beside it a shell loop (printf; sleep) fed
-# to socat, and a bare timerfd loop's own lateness. With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each
-# row also gives the ticks' lateness inside the program.
+# to socat, a bare timerfd loop's own lateness, and a bare paced sender (a
+# timerfd loop that sends as kesmar does, with no window): the machine's floor.
+# With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each row also
+# gives the ticks' lateness inside the program.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
 # PERIODS="10" picks the periods (default "10 100").
 . "$(dirname "$0")/common.sh"
@@ -44,8 +46,13 @@ for p in ${PERIODS:-10 100}; do
         printf '%s | %s\n' "$row" "$(tick_stats "$kesmar_dir/log" 150)"
     done
 
-    # The same wait for a due time in a process that does nothing else.
+    # The same wait for a due time in a process that does nothing else, and
+    # the client's view of such a process that sends the block as kesmar does.
     run "$client" clock "$p" "$s"
+    start_group "exec '$client' paced $base_port '$tmp/blob' $p 32768 16384"
+    run "$client" period "$base_port" "$tmp/blob" "$p" "$s" "bare paced sender"
+    stop_group "$last_group"
+    for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
 
     sl="$(awk -v p="$p" 'BEGIN { printf "%g", p / 1000 }')"
     start_group "while :; do printf '$esc'; sleep $sl; done | socat - TCP-LISTEN:$base_port,reuseaddr"

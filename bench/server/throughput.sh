@@ -3,7 +3,10 @@
 # 4 MiB (32-bit records) to a plain client (no socket options, reads as fast
 # as it can), with the log pane's event lines shown and hidden; beside it
 # socat pushing the same bytes from a file, with its default socket buffers
-# and with kesmar's 32768-byte send buffer.
+# and with kesmar's 32768-byte send buffer; and a bare paced sender (no
+# window, no event loop: a thread that waits on a timerfd, then sends as
+# kesmar does) with kesmar's buffers and 16 KiB pieces, and with the OS's
+# default buffers and whole blocks: what this machine allows any paced sender.
 #   bench/server/throughput.sh [seconds per run]   (default 10, or $SECONDS_PER_RUN)
 # RECORDS="16384 262144" picks some of the patterns (records of 4 bytes).
 . "$(dirname "$0")/common.sh"
@@ -30,6 +33,15 @@ for records in ${RECORDS:-16384 65536 262144 1048576}; do
         toggle_send
         run "$client" throughput "$port" "$d/blob" 10 "$s" "kesmar, $mode" "$kesmar_pid"
         stop_kesmar
+    done
+
+    for opts in "32768 16384" "0 $((records * 4))"; do
+        start_group "exec '$client' paced $base_port '$d/blob' 10 $opts"
+        label="bare paced, 32 KiB buffer"
+        [ "${opts%% *}" = 0 ] && label="bare paced, default buffers"
+        run "$client" throughput "$base_port" "$d/blob" 10 "$s" "$label"
+        stop_group "$last_group"
+        for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
     done
 
     # A file of whole copies, at least 64 MiB, read in a loop so it never ends.
