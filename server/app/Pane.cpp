@@ -21,7 +21,8 @@ Pane::Pane(QWidget *parent) : QPlainTextEdit(parent)
 
 void Pane::holdOrReleasePaint()
 {
-    if (sincePaint_.isValid() && sincePaint_.elapsed() < paintIntervalMs) {
+    const qint64 since = sincePaint_.isValid() ? sincePaint_.elapsed() : maxPaintHoldMs;
+    if (since < paintIntervalMs) {
         // Lines written inside the interval show with the next append that
         // finds it over. The timer is only for the last of a burst: it runs
         // from the newest held append, so a steady stream never meets it.
@@ -29,7 +30,18 @@ void Pane::holdOrReleasePaint()
         release_.start(paintIntervalMs);
         return;
     }
+    if (since < maxPaintHoldMs && busy_ && busy_()) {
+        setUpdatesEnabled(false);
+        release_.start(static_cast<int>(maxPaintHoldMs - since));
+        return;
+    }
     releasePaint();
+}
+
+void Pane::paintIfDue()
+{
+    if (!updatesEnabled() && sincePaint_.isValid() && sincePaint_.elapsed() >= paintIntervalMs)
+        releasePaint();
 }
 
 void Pane::releasePaint()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include <QElapsedTimer>
@@ -39,10 +40,18 @@ class Pane : public QPlainTextEdit
     // True while appended text waits for its repaint.
     bool paintHeld() const { return !updatesEnabled(); }
 
+    // A repaint that falls due while busy() is true waits for paintIfDue(),
+    // or for maxPaintHoldMs since the last one, so that the thread's work
+    // that busy() names is not held up behind it.
+    static constexpr int maxPaintHoldMs = 100;
+    void deferPaintWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
+    void paintIfDue();
+
   private:
     void holdOrReleasePaint();
     void releasePaint();
 
     QElapsedTimer sincePaint_;
     QTimer release_;
+    std::function<bool()> busy_;
 };

@@ -209,4 +209,12 @@ void frmMain::wireNotifications()
     connect(askServer, &SockCtl::PeerClose, this, &frmMain::closeAndListen);
     connect(askServer, &SockCtl::SendProgress, this, &frmMain::logSend);
     // SendComplete has nothing to do.
+
+    // A repaint holds this thread for a millisecond or more; in the middle of
+    // a large block it would hold the rest of the block back with it, so the
+    // panes repaint once the block is wholly with the OS.
+    for (Pane *pane : {txtStat, txtDump}) {
+        pane->deferPaintWhile([server = askServer] { return server->bytesQueued() > 0; });
+        connect(askServer, &SockCtl::SendComplete, pane, &Pane::paintIfDue);
+    }
 }

@@ -20,6 +20,8 @@ class tst_Pane : public QObject
     void clearThenFirstLine();
     void oldestLinesDropped();
     void paintHeldNotText();
+    void paintWaitsWhileBusy_data();
+    void paintWaitsWhileBusy();
 };
 
 namespace {
@@ -152,6 +154,41 @@ void tst_Pane::paintHeldNotText()
              qPrintable(QStringLiteral("%1 repaints in %2 ms").arg(counter.paints).arg(ms)));
     QTRY_VERIFY(!pane.paintHeld());
     QTRY_VERIFY(counter.paints > atLast);
+}
+
+// A repaint that falls due while the sender is busy waits until it says it
+// is done, or for the bound if it never does (a client that stopped reading).
+void tst_Pane::paintWaitsWhileBusy_data()
+{
+    QTest::addColumn<bool>("doneSaid");
+    QTest::newRow("until done") << true;
+    QTest::newRow("until the bound") << false;
+}
+
+void tst_Pane::paintWaitsWhileBusy()
+{
+    QFETCH(bool, doneSaid);
+    Pane pane;
+    pane.resize(233, 161);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    bool busy = true;
+    pane.deferPaintWhile([&busy] { return busy; });
+    pane.appendText(std::string_view("first\r\n"));
+    QVERIFY(!pane.paintHeld());
+    QTest::qWait(Pane::paintIntervalMs + 10);
+    PaintCounter counter(pane.viewport());
+    pane.appendText(std::string_view("second\r\n"));
+    QVERIFY(pane.paintHeld());
+    QTest::qWait(10);
+    QCOMPARE(counter.paints, 0);
+    if (doneSaid) {
+        busy = false;
+        pane.paintIfDue();
+        QVERIFY(!pane.paintHeld());
+    }
+    QTRY_VERIFY(!pane.paintHeld());
+    QTRY_VERIFY(counter.paints > 0);
 }
 
 QTEST_MAIN(tst_Pane)
