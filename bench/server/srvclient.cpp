@@ -342,6 +342,18 @@ int flood(int port, const std::string &blobPath, double period, double seconds)
     return 0;
 }
 
+// Sleeps on a timerfd until the CLOCK_MONOTONIC time dueNs.
+void waitUntil(int timerFd, std::int64_t dueNs)
+{
+    itimerspec at{};
+    at.it_value.tv_sec = static_cast<time_t>(dueNs / 1000000000);
+    at.it_value.tv_nsec = static_cast<long>(dueNs % 1000000000);
+    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &at, nullptr);
+    std::uint64_t n = 0;
+    if (::read(timerFd, &n, sizeof n) != sizeof n)
+        die("read timerfd");
+}
+
 // The machine's own share of a late tick: a process that does nothing but
 // wait on a timerfd armed for each due time, as kesmar's clock does, and
 // notes how late it wakes. A row in the period table's in-process columns.
@@ -356,13 +368,7 @@ int clockRow(double period, double seconds)
     std::vector<double> late;
     for (std::int64_t k = 1; k <= ticks; ++k) {
         const std::int64_t due = t0 + k * periodNs;
-        itimerspec at{};
-        at.it_value.tv_sec = static_cast<time_t>(due / 1000000000);
-        at.it_value.tv_nsec = static_cast<long>(due % 1000000000);
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &at, nullptr);
-        std::uint64_t n = 0;
-        if (::read(fd, &n, sizeof n) != sizeof n)
-            die("read timerfd");
+        waitUntil(fd, due);
         late.push_back(static_cast<double>(nowNs() - due) / 1e6);
     }
     ::close(fd);
@@ -407,14 +413,7 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
         const std::int64_t late = nowNs() - (t0 + k * periodNs);
         if (late >= periodNs)
             k += late / periodNs;
-        const std::int64_t due = t0 + k * periodNs;
-        itimerspec at{};
-        at.it_value.tv_sec = static_cast<time_t>(due / 1000000000);
-        at.it_value.tv_nsec = static_cast<long>(due % 1000000000);
-        timerfd_settime(tfd, TFD_TIMER_ABSTIME, &at, nullptr);
-        std::uint64_t n = 0;
-        if (::read(tfd, &n, sizeof n) != sizeof n)
-            die("read timerfd");
+        waitUntil(tfd, t0 + k * periodNs);
         // Pieces until one is refused, then a wait for room: blocking send()
         // calls of the same pieces put only 57% of 4 MiB blocks on time here.
         for (std::size_t off = 0; off < blob.size();) {
