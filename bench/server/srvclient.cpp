@@ -389,6 +389,8 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
 {
     const auto blob = readFile(blobPath);
     const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (ls < 0)
+        die("socket");
     const int one = 1;
     ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (sndbuf > 0) {
@@ -407,6 +409,8 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
     ::close(ls);
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // as kesmar's
     const int tfd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (tfd < 0)
+        die("timerfd_create");
     const auto periodNs = static_cast<std::int64_t>(period * 1e6);
     const std::int64_t t0 = nowNs();
     for (std::int64_t k = 1;; ++k) {
