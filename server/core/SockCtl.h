@@ -1,0 +1,145 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "EventLoop.h"
+#include "Net.h"
+#include "SendQueue.h"
+
+namespace kesmar {
+
+// A failed socket operation; the message names what failed and why.
+class SockCtlError : public std::runtime_error
+{
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The socket control's notifications, raised on the GUI thread.
+class SockCtlEvents
+{
+  public:
+    virtual void ConnectionRequest(std::int32_t requestID) = 0;
+    virtual void DataArrival(std::int32_t bytesTotal) = 0;
+    virtual void PeerClose() = 0;
+    virtual void SendComplete() = 0;
+    // bytesSent: bytes the OS has taken since the last SendProgress;
+    // bytesRemaining: bytes the program still holds for it. Raised from the
+    // event loop at most once per SendData call and once when the queue
+    // runs dry, never once per piece handed to the OS.
+    virtual void SendProgress(std::int32_t bytesSent, std::int32_t bytesRemaining) = 0;
+
+  protected:
+    ~SockCtlEvents() = default;
+};
+
+// The server's socket control: one TCP socket, either listening or carrying
+// one connection, driven by the event loop's word that a socket is ready.
+//
+// A connection request is announced with a requestID, a positive sequence
+// number counted from 1 for each request since start (wrapping back to 1).
+// The request can be accepted until the ConnectionRequest handler returns,
+// even across Close(); one that is not accepted by then is reset.
+class SockCtl
+{
+  public:
+    static constexpr std::int32_t byteArrayType = 8209;
+
+    SockCtl(EventLoop &loop, SockCtlEvents &events);
+    ~SockCtl();
+    SockCtl(const SockCtl &) = delete;
+    SockCtl &operator=(const SockCtl &) = delete;
+
+    void setLocalPort(std::int32_t port) { localPort_ = port; }
+    std::int32_t LocalPort() const { return localPort_; }
+
+    // Turns Nagle's algorithm off, so each block leaves when it is sent.
+    void setSocketFlag(bool on);
+    // OS buffer sizes of the listening socket and of every accepted connection.
+    void setReceiveBufferSize(std::int32_t bytes);
+    void setSendBufferSize(std::int32_t bytes);
+
+    // Throws SockCtlError when the port cannot be bound.
+    void Listen();
+    // Ends listening and any connection; raises no notification.
+    void Close();
+    void Accept(std::int32_t &requestID);
+
+    // Hands bytes to the OS, or queues what it cannot take yet. Without a
+    // connection, or with nothing to send, it does nothing. A send that finds
+    // backlogLimit() whole copies already waiting is skipped whole, so a
+    // client that falls behind never sees a partial copy, receives at most
+    // that backlog of old copies when it catches up, and memory stays bounded.
+    void SendData(std::span<const std::uint8_t> bytes);
+    // Copies that may wait beyond the one the OS is taking; at least 1.
+    void setBacklogLimit(std::int64_t copies) { backlogLimit_ = std::max<std::int64_t>(copies, 1); }
+    std::int64_t backlogLimit() const { return backlogLimit_; }
+    // Replaces buffer with at most maxLen received bytes.
+    void GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen);
+
+    bool isListening() const { return listener_ != net::invalidSocket; }
+    // The port actually bound; differs from LocalPort() only when that is 0.
+    std::int32_t boundPort() const;
+    bool isConnected() const { return conn_ != net::invalidSocket; }
+    net::Socket connection() const { return conn_; }
+    // Bytes held by the program, not yet taken by the OS.
+    std::int64_t bytesQueued() const { return queue_.bytesHeld(); }
+    std::int64_t copiesWaiting() const { return queue_.copiesWaiting(); }
+    // Since start, across connections: copies wholly taken by the OS, and
+    // sends skipped because the backlog was full.
+    std::int64_t sentCopies() const { return sentCopies_; }
+    std::int64_t skippedSends() const { return skipped_; }
+
+  private:
+    // Each socket reports to a sink of its own, so that word about a socket
+    // that has just been replaced cannot be taken for its successor's.
+    struct ListenerSink final : EventLoop::SocketSink
+    {
+        SockCtl *ctl;
+        void readable() override { ctl->takePending(); }
+        void writable() override {}
+    };
+    struct ConnectionSink final : EventLoop::SocketSink
+    {
+        SockCtl *ctl;
+        void readable() override { ctl->connectionReadable(); }
+        void writable() override { ctl->flushQueue(); }
+    };
+
+    void takePending();
+    void connectionReadable();
+    void applyOptions(net::Socket s) const;
+    void closeListener();
+    void dropConnection();
+    void flushQueue();
+    void progressDue();
+    void reportProgress();
+
+    EventLoop &loop_;
+    SockCtlEvents &events_;
+    std::int32_t localPort_ = 0;
+    bool noDelay_ = false;
+    std::int32_t receiveBuffer_ = 0;
+    std::int32_t sendBuffer_ = 0;
+    std::int32_t lastRequestID_ = 0;
+    std::int64_t skipped_ = 0;
+    std::int64_t sentCopies_ = 0;
+    std::int64_t backlogLimit_ = 100; // a second at 10 ms, until the window sets it
+    std::int64_t taken_ = 0;          // bytes taken by the OS and not yet reported
+    bool reportPosted_ = false;
+    bool writeWanted_ = false;
+    SendQueue queue_;
+
+    net::Socket listener_ = net::invalidSocket;
+    net::Socket conn_ = net::invalidSocket;
+    std::map<std::int32_t, net::Socket> pending_;
+    ListenerSink listenerSink_;
+    ConnectionSink connectionSink_;
+};
+
+} // namespace kesmar
