@@ -1,0 +1,176 @@
+// What the toolkit-free code relies on in an event loop, checked on each
+// loop the platform has; and on Windows, how the program's own loop copes
+// with message loops that are not its own.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestLoops.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "WinEventLoop.h"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::int64_t ms = 1'000'000;
+
+class EventLoopContract : public testing::TestWithParam<std::string>
+{
+  protected:
+    bool runUntil(const std::function<bool()> &done) { return test->runUntil(done, 5s); }
+    void runFor(std::chrono::milliseconds t)
+    {
+        test->runUntil([] { return false; }, t);
+    }
+
+    std::unique_ptr<testing_loops::TestLoop> test = testing_loops::makeLoop(GetParam());
+    kesmar::EventLoop &loop = test->loop();
+};
+
+TEST_P(EventLoopContract, PostedCallsRunInOrderAfterTheCurrentOne)
+{
+    std::vector<int> order;
+    loop.post([&] {
+        order.push_back(1);
+        loop.post([&] { order.push_back(4); });
+        order.push_back(2);
+    });
+    loop.post([&] { order.push_back(3); });
+    ASSERT_TRUE(runUntil([&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_P(EventLoopContract, WakeComesOnceAndNotBeforeItIsDue)
+{
+    for (const std::int64_t inMs : {-5, 0, 1, 15}) {
+        SCOPED_TRACE("due in " + std::to_string(inMs) + " ms");
+        const std::int64_t due = loop.nowNs() + inMs * ms;
+        int wakes = 0;
+        std::int64_t wokeAt = 0;
+        loop.wakeAt(due, [&] {
+            ++wakes;
+            wokeAt = loop.nowNs();
+        });
+        ASSERT_TRUE(runUntil([&] { return wakes > 0; }));
+        EXPECT_GE(wokeAt, due);
+        runFor(30ms);
+        EXPECT_EQ(wakes, 1);
+    }
+}
+
+TEST_P(EventLoopContract, LaterWakeReplacesTheEarlierAndCancelEndsIt)
+{
+    std::vector<char> woke;
+    loop.wakeAt(loop.nowNs() + 5 * ms, [&] { woke.push_back('a'); });
+    loop.wakeAt(loop.nowNs() + 10 * ms, [&] { woke.push_back('b'); });
+    ASSERT_TRUE(runUntil([&] { return !woke.empty(); }));
+    runFor(30ms);
+    EXPECT_EQ(woke, std::vector<char>{'b'});
+
+    loop.wakeAt(loop.nowNs() + 5 * ms, [&] { woke.push_back('c'); });
+    loop.cancelWake();
+    runFor(40ms);
+    EXPECT_EQ(woke, std::vector<char>{'b'});
+}
+
+TEST_P(EventLoopContract, WakeSetFromAWakeKeepsTheChainGoing)
+{
+    std::vector<std::int64_t> dues, woke;
+    std::function<void()> next = [&] {
+        woke.push_back(loop.nowNs());
+        if (dues.size() < 5) {
+            dues.push_back(dues.back() + 2 * ms);
+            loop.wakeAt(dues.back(), next);
+        }
+    };
+    dues.push_back(loop.nowNs() + 2 * ms);
+    loop.wakeAt(dues.back(), next);
+    ASSERT_TRUE(runUntil([&] { return woke.size() == 5; }));
+    for (std::size_t i = 0; i < woke.size(); ++i)
+        EXPECT_GE(woke[i], dues[i]) << "wake " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, EventLoopContract, testing::ValuesIn(testing_loops::loopKinds()),
+                         [](const auto &info) { return info.param; });
+
+#ifdef _WIN32
+// What a modal loop does: dispatch messages until told to stop, passing a
+// quit on to the loop outside, as MessageBox and a menu do.
+void pumpLike(std::chrono::milliseconds t)
+{
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(t.count());
+    MSG m;
+    while (GetTickCount64() < end) {
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (m.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(m.wParam));
+                return;
+            }
+            DispatchMessageW(&m);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+}
+
+TEST(WinEventLoop, NoCallbackRunsInsideAnotherOnesMessageBox)
+{
+    auto test = testing_loops::makeLoop("win32");
+    kesmar::EventLoop &loop = test->loop();
+    bool inside = false;
+    bool ranInside = false;
+    int ran = 0;
+    loop.post([&] {
+        inside = true;
+        loop.post([&] {
+            ranInside = ranInside || inside;
+            ++ran;
+        });
+        loop.wakeAt(loop.nowNs(), [&] {
+            ranInside = ranInside || inside;
+            ++ran;
+        });
+        pumpLike(60ms);
+        inside = false;
+    });
+    ASSERT_TRUE(test->runUntil([&] { return ran == 2; }, 5s));
+    EXPECT_FALSE(ranInside);
+}
+
+TEST(WinEventLoop, WakeComesWhileAModalLoopPumpsInsteadOfRun)
+{
+    kesmar::win32::WinEventLoop loop;
+    int wakes = 0;
+    const std::int64_t due = loop.nowNs() + 5 * ms;
+    loop.wakeAt(due, [&] { ++wakes; });
+    pumpLike(200ms);
+    EXPECT_EQ(wakes, 1);
+}
+
+TEST(WinEventLoop, RunReturnsTheQuitCodeAndShowsMessagesFirst)
+{
+    kesmar::win32::WinEventLoop loop;
+    int seen = 0;
+    loop.preTranslate = [&](MSG &m) {
+        if (m.message != WM_APP + 77)
+            return false;
+        ++seen;
+        return true;
+    };
+    PostThreadMessageW(GetCurrentThreadId(), WM_APP + 77, 0, 0);
+    loop.post([] { PostQuitMessage(7); });
+    EXPECT_EQ(loop.run(), 7);
+    EXPECT_EQ(seen, 1);
+}
+#endif
+
+} // namespace

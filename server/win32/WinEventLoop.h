@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include <windows.h>
+
+#include "EventLoop.h"
+#include "UniqueHandle.h"
+
+namespace kesmar::win32 {
+
+// The event loop of the Windows build, and the program's message loop.
+//
+// Everything runs on the GUI thread, as the handlers expect: Winsock reports
+// each socket with WSAAsyncSelect as a message to a message-only window of
+// our own, posted calls arrive as one message per batch, and the send clock's
+// wake-up is a waitable timer that the message loop waits on beside the
+// queue (MsgWaitForMultipleObjectsEx). No thread of ours, so nothing to lock,
+// and a handler never meets another one half done. The timer is waited on
+// here rather than through WM_TIMER, whose steps of 10 to 16 ms would make a
+// 10 ms period a 16 ms one; a WM_TIMER only backs it up while a modal loop
+// (a menu held open, a window being dragged) pumps messages instead of us.
+class WinEventLoop final : public EventLoop
+{
+  public:
+    // Throws std::runtime_error when the window or the timer cannot be made.
+    WinEventLoop();
+    ~WinEventLoop() override;
+    WinEventLoop(const WinEventLoop &) = delete;
+    WinEventLoop &operator=(const WinEventLoop &) = delete;
+
+    void watch(net::Socket s, SocketSink &sink) override;
+    void wantWrite(net::Socket s, bool on) override;
+    void unwatch(net::Socket s) override;
+    void post(std::function<void()> call) override;
+    std::int64_t nowNs() const override;
+    void wakeAt(std::int64_t dueNs, std::function<void()> wake) override;
+    void cancelWake() override;
+
+    // Pumps messages until WM_QUIT and returns its exit code.
+    int run();
+
+    // Shown each message before it is dispatched; returns true when it has
+    // dealt with it (IsDialogMessage, TranslateAccelerator).
+    std::function<bool(MSG &)> preTranslate;
+
+  private:
+    struct Watch
+    {
+        SocketSink *sink = nullptr;
+        bool writeWanted = false;
+    };
+
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool holdIfNested(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnSocket(net::Socket s, WORD event);
+    void OnPosted();
+    void OnTimer();
+    void wakeIfDue(bool timerSignalled);
+    void setTimer(std::int64_t dueNs);
+    template <typename F> void deliver(F &&callback);
+
+    std::int64_t frequency_ = 1;
+    bool coarseTimer_ = false; // no high-resolution timer: the system tick is raised instead
+    UniqueHandle timer_;
+    UniqueWindow window_;
+
+    std::unordered_map<net::Socket, Watch> watched_;
+    std::deque<std::function<void()>> posted_;
+    bool postPending_ = false;
+
+    std::function<void()> wake_;
+    std::int64_t wakeDueNs_ = 0;
+    bool wakeSet_ = false;
+
+    // Messages for us that a modal loop pumped while one of our callbacks
+    // was running (the fatal error's message box): they wait for it to end.
+    int depth_ = 0;
+    std::vector<MSG> held_;
+};
+
+} // namespace kesmar::win32
