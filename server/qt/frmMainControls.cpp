@@ -153,11 +153,9 @@ void frmMain::createControls()
             break;
         }
         case Kind::Timer:
-            made = new SendTimer(this);
-            break;
         case Kind::Socket:
-            made = new SockCtl(this);
-            break;
+            // Toolkit-free, made with the handlers.
+            continue;
         }
         made->setObjectName(QString::fromLatin1(c.name));
         if (auto *w = qobject_cast<QWidget *>(made)) {
@@ -173,12 +171,10 @@ void frmMain::createControls()
     chkEvent = client->findChild<QCheckBox *>(QStringLiteral("chkEvent"));
     cmdMonitorInit = client->findChild<QPushButton *>(QStringLiteral("cmdMonitorInit"));
     chkDump = client->findChild<QCheckBox *>(QStringLiteral("chkDump"));
-    sldPeriod = client->findChild<QSlider *>(QStringLiteral("sldPeriod"));
+    sldPeriod = client->findChild<Slider *>(QStringLiteral("sldPeriod"));
     txtStat = client->findChild<Pane *>(QStringLiteral("txtStat"));
     cmdSend = client->findChild<QPushButton *>(QStringLiteral("cmdSend"));
     txtDump = client->findChild<Pane *>(QStringLiteral("txtDump"));
-    tmr1 = findChild<SendTimer *>(QStringLiteral("tmr1"), Qt::FindDirectChildrenOnly);
-    askServer = findChild<SockCtl *>(QStringLiteral("askServer"), Qt::FindDirectChildrenOnly);
 
     // Menu: "ファイル" with its one item, no access keys or shortcuts.
     mnuFile = menuBar()->addMenu(QStringLiteral("ファイル"));
@@ -199,22 +195,20 @@ void frmMain::createControls()
 
 void frmMain::wireNotifications()
 {
+    kesmar::frmMainHandlers *h = handlers_.get();
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
-    connect(cmdSend, &QPushButton::clicked, this, &frmMain::toggleSending);
-    connect(cmdMonitorInit, &QPushButton::clicked, this, &frmMain::clearPanes);
-    connect(sldPeriod, &QSlider::valueChanged, this, &frmMain::applyPeriod);
-    connect(tmr1, &SendTimer::timeout, this, &frmMain::sendPattern);
-    connect(askServer, &SockCtl::ConnectionRequest, this, &frmMain::acceptClient);
-    connect(askServer, &SockCtl::DataArrival, this, &frmMain::receiveData);
-    connect(askServer, &SockCtl::PeerClose, this, &frmMain::closeAndListen);
-    connect(askServer, &SockCtl::SendProgress, this, &frmMain::logSend);
-    // SendComplete has nothing to do.
+    connect(cmdSend, &QPushButton::clicked, this, [h] { h->toggleSending(); });
+    connect(cmdMonitorInit, &QPushButton::clicked, this, [h] { h->clearPanes(); });
+    connect(sldPeriod, &QSlider::valueChanged, this, [h] { h->applyPeriod(); });
+    // The socket control and the send clock reach the handlers themselves.
 
     // A repaint holds this thread for a millisecond or more; in the middle of
     // a large block it would hold the rest of the block back with it, so the
     // panes repaint once the block is wholly with the OS.
-    for (Pane *pane : {txtStat, txtDump}) {
+    for (Pane *pane : {txtStat, txtDump})
         pane->deferPaintWhile([server = askServer] { return server->bytesQueued() > 0; });
-        connect(askServer, &SockCtl::SendComplete, pane, &Pane::paintIfDue);
-    }
+    h->onSendComplete = [this] {
+        txtStat->paintIfDue();
+        txtDump->paintIfDue();
+    };
 }
