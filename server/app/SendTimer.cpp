@@ -186,8 +186,8 @@ void SendTimer::traceTick()
     stat >> cpu >> wait;
     const std::int64_t waited = runWaitNs_ > 0 ? wait - runWaitNs_ : 0;
     runWaitNs_ = wait;
-    const std::int64_t busy = (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) +
-                              (threadCpuNs() - cpuAtBlockNs_);
+    const std::int64_t busy =
+        (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) + (threadCpuNs() - cpuAtBlockNs_);
     std::fprintf(stderr, "tick %lld %lld %lld %lld\n", static_cast<long long>(dueNs_),
                  static_cast<long long>(now - dueNs_), static_cast<long long>(waited),
                  static_cast<long long>(busy));

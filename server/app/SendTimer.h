@@ -18,7 +18,7 @@ class SendTimer : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     explicit SendTimer(QObject *parent = nullptr);
     ~SendTimer() override;
 
@@ -32,12 +32,12 @@ public:
     // rather than fired in a burst.
     std::int64_t missedTicks() const { return missed_; }
 
-signals:
+  signals:
     void timeout();
     // Sending was switched on (enabled turned true).
     void switchedOn();
 
-private:
+  private:
     std::int64_t nowNs() const;
     void arm(std::int64_t dueNs);
     void disarm();
