@@ -7,23 +7,23 @@
 namespace kesmar::win32 {
 
 // Owns one Win32 handle: closed once, when its owner goes, and never copied.
-template <typename Traits> class Unique
+template <typename Traits> class UniqueOwner
 {
   public:
     using Raw = typename Traits::Raw;
 
-    Unique() = default;
-    explicit Unique(Raw raw) : raw_(raw) {}
-    ~Unique() { reset(); }
-    Unique(Unique &&other) noexcept : raw_(other.release()) {}
-    Unique &operator=(Unique &&other) noexcept
+    UniqueOwner() = default;
+    explicit UniqueOwner(Raw raw) : raw_(raw) {}
+    ~UniqueOwner() { reset(); }
+    UniqueOwner(UniqueOwner &&other) noexcept : raw_(other.release()) {}
+    UniqueOwner &operator=(UniqueOwner &&other) noexcept
     {
         if (this != &other)
             reset(other.release());
         return *this;
     }
-    Unique(const Unique &) = delete;
-    Unique &operator=(const Unique &) = delete;
+    UniqueOwner(const UniqueOwner &) = delete;
+    UniqueOwner &operator=(const UniqueOwner &) = delete;
 
     Raw get() const { return raw_; }
     explicit operator bool() const { return raw_ != Traits::invalid(); }
@@ -55,7 +55,7 @@ struct WindowTraits
     static void close(Raw h) { DestroyWindow(h); }
 };
 
-using UniqueHandle = Unique<KernelHandleTraits>;
-using UniqueWindow = Unique<WindowTraits>;
+using UniqueHandle = UniqueOwner<KernelHandleTraits>;
+using UniqueWindow = UniqueOwner<WindowTraits>;
 
 } // namespace kesmar::win32
