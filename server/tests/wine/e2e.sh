@@ -84,12 +84,14 @@ while [ "$i" -lt $((total / 9)) ]; do
     i=$((i + 1))
 done
 [ "$got" = "$want" ] || fail "received $got"
-# At the period: neither a burst nor a stall between blocks (the bound is
-# loose, as a Wine under load may be late by a good part of a period).
-awk '{ if (n++) { gap = $1 - last; if (gap < 400 || gap > 2000) bad = bad " " gap } last = $1 }
-     END { if (bad != "") { print "gaps between blocks (ms):" bad; exit 1 } }' \
-    "$work/arrivals" || fail "blocks did not come once a period"
-echo "received $((total / 9)) whole blocks, $(awk '{ if (n++) printf "%s%d", sep, $1 - last; if (n > 1) sep = " "; last = $1 }' "$work/arrivals") ms apart"
+# At the period: the blocks after the first came about one a period apart
+# on the whole. Loose, as a tick the machine delayed is followed by the next
+# one on time, or dropped, and Wine under load is late by a good part of one.
+gap="$(awk '{ if (n++ == 0) first = $1; else blocks += $2 / 9; last = $1 }
+            END { if (blocks > 0) printf "%d", (last - first) / blocks }' "$work/arrivals")"
+[ -n "$gap" ] && [ "$gap" -ge 500 ] && [ "$gap" -le 2000 ] ||
+    fail "blocks came ${gap:-?} ms apart on the whole, the period being 1000 ms"
+echo "received $((total / 9)) whole blocks, $gap ms apart on the whole"
 
 touch "$work/leave"
 wait_until 50 listening || fail "not listening again after the client left"

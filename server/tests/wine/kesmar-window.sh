@@ -6,8 +6,8 @@
 
 window_of_kesmar() {
     # Wine also makes windows for the input method under the same process.
-    win="$(xdotool search --all --pid "$kpid" --onlyvisible --name '^Tarvolin\(TCP Server\)$' 2>/dev/null |
-        head -n1)"
+    win="$(xdotool search --all --pid "$kpid" --onlyvisible \
+        --name '^Tarvolin\(TCP Server\)$' 2>/dev/null | head -n1)"
     [ -n "$win" ]
 }
 
