@@ -15,6 +15,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "Controls.h"
