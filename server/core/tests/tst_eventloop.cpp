@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "LoopbackClient.h"
+#include "Net.h"
 #include "TestLoops.h"
 
 #ifdef _WIN32
@@ -98,6 +101,58 @@ TEST_P(EventLoopContract, WakeSetFromAWakeKeepsTheChainGoing)
     ASSERT_TRUE(runUntil([&] { return woke.size() == 5; }));
     for (std::size_t i = 0; i < woke.size(); ++i)
         EXPECT_GE(woke[i], dues[i]) << "wake " << i;
+}
+
+struct CountingSink final : kesmar::EventLoop::SocketSink
+{
+    int reads = 0;
+    void readable() override { ++reads; }
+    void writable() override {}
+};
+
+// A connection with 16 bytes waiting, taken from the listener by hand.
+kesmar::net::Socket connectionWithData(kesmar::net::Socket listener,
+                                       testing_loopback::LoopbackClient &client)
+{
+    if (!client.connect(kesmar::net::localPort(listener)))
+        return kesmar::net::invalidSocket;
+    client.send(std::vector<std::uint8_t>(16, 7));
+    kesmar::net::Socket s = kesmar::net::invalidSocket;
+    for (int i = 0; i < 500 && s == kesmar::net::invalidSocket; ++i) {
+        s = kesmar::net::acceptOne(listener);
+        std::this_thread::sleep_for(2ms);
+    }
+    for (int i = 0; i < 500 && s != kesmar::net::invalidSocket; ++i) {
+        if (kesmar::net::bytesReadable(s) >= 16)
+            break;
+        std::this_thread::sleep_for(2ms);
+    }
+    return s;
+}
+
+// Word already on its way about a socket that is then unwatched and closed
+// reaches nobody; a socket watched anew is reported again.
+TEST_P(EventLoopContract, WordForASocketNoLongerWatchedIsDropped)
+{
+    const kesmar::net::Socket listener = kesmar::net::listenTcp(0, 4, 0, 0);
+    testing_loopback::LoopbackClient first, second;
+    CountingSink gone, kept;
+
+    const kesmar::net::Socket a = connectionWithData(listener, first);
+    ASSERT_NE(a, kesmar::net::invalidSocket);
+    loop.watch(a, gone);
+    loop.unwatch(a);
+    kesmar::net::close(a);
+    runFor(50ms);
+    EXPECT_EQ(gone.reads, 0);
+
+    const kesmar::net::Socket b = connectionWithData(listener, second);
+    ASSERT_NE(b, kesmar::net::invalidSocket);
+    loop.watch(b, kept);
+    EXPECT_TRUE(runUntil([&] { return kept.reads > 0; }));
+    loop.unwatch(b);
+    kesmar::net::close(b);
+    kesmar::net::close(listener);
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, EventLoopContract, testing::ValuesIn(testing_loops::loopKinds()),
