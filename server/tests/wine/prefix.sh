@@ -10,7 +10,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../e2e/xvfb.sh"
 . "$here/wine.sh"
 need Xvfb iconv
-prefix="$1"
+prefix="$(absolute "$1")"
 
 stamp="$(wine --version) $(cksum <"$here/fonts.reg")"
 if [ -f "$prefix/.tarvolin-prefix" ] && [ "$(cat "$prefix/.tarvolin-prefix")" = "$stamp" ]; then

@@ -12,9 +12,17 @@ export WINEDEBUG=-all
 # No .NET or HTML engine to offer installing, no menu entries in $HOME.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
+# absolute PATH: Wine takes WINEPREFIX only as an absolute path.
+absolute() {
+    case "$1" in
+    /*) printf '%s\n' "$1" ;;
+    *) printf '%s\n' "$PWD/$1" ;;
+    esac
+}
+
 # use_prefix DIR
 use_prefix() {
-    WINEPREFIX="$1"
+    WINEPREFIX="$(absolute "$1")"
     export WINEPREFIX
     # One left from a run in another namespace would serve this one too.
     wineserver -k 2>/dev/null || true
