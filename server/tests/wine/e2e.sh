@@ -1,7 +1,7 @@
 #!/bin/sh
 # kesmar.exe under Wine as a user drives it, on Xvfb: a client connects and
-# sends 16 bytes, "送信" starts whole 9-byte blocks once a period and stops
-# them again, the client leaves, the event pane's lines are copied out
+# sends 16 bytes, "送信" starts whole 9-byte blocks once a period, which go
+# on while the menu is held open, and stops them again, the client leaves, the event pane's lines are copied out
 # through the clipboard, and ファイル > 終了 ends the program with status 0;
 # a second run ends through the window's close command with a client still
 # connected, whose connection is then closed.
@@ -68,6 +68,12 @@ client
 # The pattern is 9 bytes and the period 1000 ms.
 click_at 336 48 # 送信
 wait_until 100 at_least 36 || fail "received $(received) bytes after switching sending on"
+# The open menu runs a message loop of its own: the blocks keep coming.
+xdotool windowfocus --sync "$win" key F10 Down
+during="$(received)"
+wait_until 50 at_least $((during + 18)) || fail "$(($(received) - during)) bytes while the menu was open"
+xdotool key Escape Escape
+sleep 0.3
 click_at 336 48 # 停止
 stopped="$(received)"
 sleep 1.5
