@@ -31,7 +31,8 @@ struct Result
 // that stays held through the next `survive` appends.
 QString selectLine(Pane &pane, int survive)
 {
-    const int fromEnd = std::min(pane.blockCount() / 2, std::max(1, (Pane::maxLines - survive) / 2));
+    const int fromEnd =
+        std::min(pane.blockCount() / 2, std::max(1, (Pane::maxLines - survive) / 2));
     QTextCursor sel(pane.document()->findBlockByNumber(pane.blockCount() - 1 - fromEnd));
     sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     pane.setTextCursor(sel);

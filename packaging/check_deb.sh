@@ -1,8 +1,8 @@
 #!/bin/sh
 # The Debian package as scripts/package.sh builds it: its files, stripped
 # binaries, a versioned libfendral, dependencies found by dpkg-shlibdeps,
-# metainfo and a desktop entry that their validators accept, a scratch
-# install that runs through its link, and no lintian error.
+# the licence of LICENSE, metainfo and a desktop entry that their validators
+# accept, a scratch install that runs through its link, and no lintian error.
 #   check_deb.sh SOURCE_DIR WORK_DIR
 set -eu
 src="$1"
@@ -30,6 +30,7 @@ for want in "./usr/bin/kesmar -> ../lib/kesmar/kesmar" ./usr/lib/kesmar/kesmar \
     ./usr/share/icons/hicolor/64x64/apps/kesmar.png \
     ./usr/share/icons/hicolor/256x256/apps/kesmar.png \
     ./usr/share/metainfo/org.example.tarvolin.kesmar.metainfo.xml \
+    ./usr/share/doc/kesmar/copyright \
     ./usr/include/fendral.h "./usr/lib/$multiarch/libfendral.so.1.0.0" \
     "./usr/lib/$multiarch/libfendral.so.1 -> libfendral.so.1.0.0" \
     "./usr/lib/$multiarch/libfendral.so -> libfendral.so.1"; do
@@ -46,6 +47,15 @@ for elf in usr/lib/kesmar/kesmar "usr/lib/$multiarch/libfendral.so.1.0.0"; do
 done
 readelf -d "$root/usr/lib/$multiarch/libfendral.so.1.0.0" | grep -q 'SONAME.*\[libfendral\.so\.1\]' ||
     fail "libfendral's SONAME is not libfendral.so.1"
+# The package's licence word for word as LICENSE has it, and named by the
+# metainfo; the copyright file is where Debian looks, so it is the only copy.
+sed -n '/^License: Expat$/,/^$/p' "$root/usr/share/doc/kesmar/copyright" | sed -n 's/^ //p' |
+    sed 's/^\.$//' >"$work/licence.deb"
+sed -n '/^Permission is hereby granted/,$p' "$src/LICENSE" >"$work/licence.src"
+[ -s "$work/licence.src" ] && cmp -s "$work/licence.deb" "$work/licence.src" ||
+    fail "the package's copyright does not carry LICENSE's text as License: Expat"
+grep -q '<project_license>MIT</project_license>' "$root"/usr/share/metainfo/*.metainfo.xml ||
+    fail "the metainfo does not name the MIT licence"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml ||
     fail "AppStream does not accept the metainfo"
 desktop-file-validate "$root/usr/share/applications/kesmar.desktop" ||

@@ -9,7 +9,7 @@ set -eu
 run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
 package="$run file"
 test="$package libgtest-dev xvfb xauth xdotool imagemagick x11-utils
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev clang-format
   socat python3 procps iproute2 lintian appstream desktop-file-utils"
 
 case "${1:-}" in

@@ -2,6 +2,7 @@
 #include <QIcon>
 
 #include "Fatal.h"
+#include "Startup.h"
 #include "frmMain.h"
 
 int main(int argc, char *argv[])

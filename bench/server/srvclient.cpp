@@ -139,7 +139,7 @@ double pct(std::vector<double> v, double p)
     if (v.empty())
         return NAN;
     std::sort(v.begin(), v.end());
-    auto idx = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) ;
+    auto idx = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size())));
     idx = std::clamp<std::size_t>(idx, 1, v.size()) - 1;
     return v[idx];
 }
@@ -241,8 +241,10 @@ int periodRow(int port, const std::string &blobPath, double period, double secon
                 pct(err, 0.99), pct(err, 1.0), drift,
                 cpuText(c0, c1, static_cast<double>(t1 - t0) / 1e9).c_str());
     if (std::fabs(pct(iv, 0.5) - period) > period / 2)
-        std::fprintf(stderr, "srvclient: %s: median interval %.1f ms, not near %.0f ms: was the "
-                             "period set?\n", label, pct(iv, 0.5), period);
+        std::fprintf(stderr,
+                     "srvclient: %s: median interval %.1f ms, not near %.0f ms: was the "
+                     "period set?\n",
+                     label, pct(iv, 0.5), period);
     return 0;
 }
 
@@ -276,8 +278,8 @@ int throughputRow(int port, const std::string &blobPath, double period, double s
     if (period > 0 && !iv.empty()) {
         const auto ok = std::count_if(iv.begin(), iv.end(),
                                       [&](double x) { return std::fabs(x - period) <= 1.0; });
-        std::snprintf(text, sizeof text, "%.1f", 100.0 * static_cast<double>(ok) /
-                                                     static_cast<double>(iv.size()));
+        std::snprintf(text, sizeof text, "%.1f",
+                      100.0 * static_cast<double>(ok) / static_cast<double>(iv.size()));
         onTime = text;
     }
     std::printf("%-28s %8zu %8.1f %8.1f %6s %8.2f %8.2f %8.2f %8.2f %7s %5s%s\n", label,
@@ -421,8 +423,8 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
         // Pieces until one is refused, then a wait for room: blocking send()
         // calls of the same pieces put only 57% of 4 MiB blocks on time here.
         for (std::size_t off = 0; off < blob.size();) {
-            const std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(piece),
-                                                          blob.size() - off);
+            const std::size_t len =
+                std::min<std::size_t>(static_cast<std::size_t>(piece), blob.size() - off);
             const ssize_t sent = ::send(fd, blob.data() + off, len, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (sent > 0) {
                 off += static_cast<std::size_t>(sent);
@@ -444,9 +446,9 @@ int pattern(long records, const std::string &dir)
     for (long i = 0; i < records; ++i) {
         x = x * 1664525u + 1013904223u;
         txt << "w" << i << ",0,0,32," << static_cast<std::int32_t>(x) << "\r\n";
-        const unsigned char le[4] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
-                                     static_cast<unsigned char>(x >> 16),
-                                     static_cast<unsigned char>(x >> 24)};
+        const unsigned char le[4] = {
+            static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
+            static_cast<unsigned char>(x >> 16), static_cast<unsigned char>(x >> 24)};
         bin.write(reinterpret_cast<const char *>(le), 4);
     }
     return txt && bin ? 0 : 1;
@@ -476,8 +478,8 @@ int main(int argc, char **argv)
         return periodRow(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]), a[5].c_str(),
                          arg(6));
     if (mode == "throughput" && a.size() >= 6)
-        return throughputRow(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]),
-                             a[5].c_str(), arg(6), arg(7) == "quickack");
+        return throughputRow(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]), a[5].c_str(),
+                             arg(6), arg(7) == "quickack");
     if (mode == "idle" && a.size() == 3)
         return idle(std::stoi(a[1]), std::stod(a[2]));
     if (mode == "clock" && a.size() == 3)

@@ -5,11 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-// The program's one report of a failure it cannot go on from. Each front end
-// defines it: the message goes to standard error where there is one and to
-// a message box where a display is there; then the program ends with
-// status 1.
+// The program's one report of a failure it cannot go on from: the message
+// goes to standard error, then to the front end's report (a message box
+// where a display is there), and the program ends with status 1.
 [[noreturn]] void fatalError(const std::string &message);
+
+// What a front end shows of a fatal error besides standard error; set once,
+// before the window.
+using FatalReport = void (*)(const std::string &message);
+void setFatalReport(FatalReport report);
 
 // Runs one notification handler; anything it throws ends the program through
 // fatalError, so no exception ever unwinds into the event loop. The

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -44,7 +45,7 @@ class SockCtlEvents
 // A connection request is announced with a requestID, a positive sequence
 // number counted from 1 for each request since start (wrapping back to 1).
 // The request can be accepted until the ConnectionRequest handler returns,
-// even across Close(); one that is not accepted by then is reset.
+// even across Close(); one that is not accepted by then is closed.
 class SockCtl
 {
   public:
@@ -96,8 +97,9 @@ class SockCtl
     std::int64_t skippedSends() const { return skipped_; }
 
   private:
-    // Each socket reports to a sink of its own, so that word about a socket
-    // that has just been replaced cannot be taken for its successor's.
+    // The listener and the connection report apart; word about a
+    // connection that has just been replaced is checked against the socket
+    // itself, so a stale one does nothing.
     struct ListenerSink final : EventLoop::SocketSink
     {
         SockCtl *ctl;
@@ -134,6 +136,8 @@ class SockCtl
     bool reportPosted_ = false;
     bool writeWanted_ = false;
     SendQueue queue_;
+    // Calls posted to the loop outlive nothing: they check this first.
+    std::shared_ptr<bool> alive_;
 
     net::Socket listener_ = net::invalidSocket;
     net::Socket conn_ = net::invalidSocket;

@@ -34,9 +34,9 @@ class frmMainHandlers final : private SockCtlEvents
     // The window's unload, by its close button or by "終了"; runs once.
     void unload();
 
-    void toggleSending();  // cmdSend pressed
-    void clearPanes();     // cmdMonitorInit pressed
-    void applyPeriod();    // sldPeriod's value changed
+    void toggleSending(); // cmdSend pressed
+    void clearPanes();    // cmdMonitorInit pressed
+    void applyPeriod();   // sldPeriod's value changed
 
     // Appends a hex dump of at most maxBytes leading bytes of dat to txtDump.
     void dump(std::span<const std::uint8_t> dat, std::int32_t maxBytes);

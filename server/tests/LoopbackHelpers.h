@@ -8,13 +8,29 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QStringList>
+#include <QObject>
 #include <QTcpSocket>
 
 #include "Pane.h"
+#include "SendClock.h"
+#include "SockCtl.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
 #endif
+
+// The socket control's notifications as Qt signals, for QSignalSpy.
+class SockCtlProbe : public QObject, public kesmar::SockCtlEvents
+{
+    Q_OBJECT
+
+  signals:
+    void ConnectionRequest(std::int32_t requestID) override;
+    void DataArrival(std::int32_t bytesTotal) override;
+    void PeerClose() override;
+    void SendComplete() override;
+    void SendProgress(std::int32_t bytesSent, std::int32_t bytesRemaining) override;
+};
 
 namespace testing_loopback {
 
@@ -47,6 +63,19 @@ class ClientSet
 
   private:
     std::vector<std::unique_ptr<QTcpSocket>> all_;
+};
+
+// The send clock's ticks from now on.
+class TickSpy
+{
+  public:
+    explicit TickSpy(const kesmar::SendClock *clock) : clock_(clock), from_(clock->ticks()) {}
+    int count() const { return static_cast<int>(clock_->ticks() - from_); }
+    void clear() { from_ = clock_->ticks(); }
+
+  private:
+    const kesmar::SendClock *clock_;
+    std::int64_t from_;
 };
 
 // Ends a connection with a reset instead of an orderly close.

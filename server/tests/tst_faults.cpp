@@ -324,11 +324,13 @@ void tst_Faults::servesWithoutBitFieldLibrary()
 // must not keep the port from being listened on again.
 void tst_Faults::portFreeAfterClosingOnStalledClient()
 {
-    auto *ctl = new SockCtl;
+    QtEventLoop loop;
+    SockCtlProbe probe;
+    auto *ctl = new kesmar::SockCtl(loop, probe);
     ctl->setLocalPort(frmMain::port);
     ctl->Listen();
     ctl->setSendBufferSize(32768);
-    connect(ctl, &SockCtl::ConnectionRequest, ctl, [ctl](std::int32_t id) {
+    connect(&probe, &SockCtlProbe::ConnectionRequest, this, [ctl](std::int32_t id) {
         ctl->Close();
         ctl->Accept(id);
     });
@@ -345,7 +347,7 @@ void tst_Faults::portFreeAfterClosingOnStalledClient()
     delete ctl;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-    SockCtl again;
+    kesmar::SockCtl again(loop, probe);
     again.setLocalPort(frmMain::port);
     QVERIFY_THROWS_NO_EXCEPTION(again.Listen());
     QVERIFY(again.isListening());

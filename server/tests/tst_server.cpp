@@ -193,7 +193,7 @@ void tst_Server::sendingToggles()
 void tst_Server::sendingFollowsSlider()
 {
     w->cmdSend->click();
-    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    testing_loopback::TickSpy ticks(w->tmr1);
     w->sldPeriod->setValue(10);
     QCOMPARE(w->tmr1->interval(), 10);
     QTRY_VERIFY(ticks.count() >= 3);
@@ -257,7 +257,7 @@ void tst_Server::floodDoesNotStallTicks()
             c->write(chunk);
     });
     c->write(chunk);
-    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    testing_loopback::TickSpy ticks(w->tmr1);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 20, 10000);
     QTRY_VERIFY(c->bytesAvailable() >= 10 * sampleBytes.size());
     c->disconnect();
@@ -291,7 +291,7 @@ void tst_Server::sendLinesAddUpToBytesSent()
                            static_cast<qsizetype>(w->pattern().size()));
     QTcpSocket *c = connectClient();
     QTRY_VERIFY(w->askServer->isConnected());
-    QSignalSpy ticks(w->tmr1, &SendTimer::timeout);
+    testing_loopback::TickSpy ticks(w->tmr1);
     w->sldPeriod->setValue(50);
     w->cmdSend->click();
     QByteArray got;

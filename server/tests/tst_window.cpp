@@ -49,8 +49,8 @@ class tst_Window : public QObject
     void periodTip();
     void buttonKeys_data();
     void buttonKeys();
-    void accessibleNames_data();
-    void accessibleNames();
+    void accessibleTree_data();
+    void accessibleTree();
     void clearButton();
     void closing_data();
     void closing();
@@ -82,22 +82,6 @@ QWidget *shownTip()
         return t->inherits("QTipLabel") && t->isVisible();
     });
     return tip == tops.end() ? nullptr : *tip;
-}
-
-// As a screen reader or an automation tool looks a control up: by name, in
-// the window's accessible tree.
-QAccessibleInterface *byName(QAccessibleInterface *parent, const QString &name)
-{
-    for (int i = 0; i < parent->childCount(); ++i) {
-        QAccessibleInterface *child = parent->child(i);
-        if (!child)
-            continue;
-        if (child->text(QAccessible::Name) == name)
-            return child;
-        if (QAccessibleInterface *found = byName(child, name))
-            return found;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -189,11 +173,9 @@ void tst_Window::creationOrder()
             order << o->objectName();
     QCOMPARE(order, QStringList({"chkEvent", "cmdMonitorInit", "chkDump", "sldPeriod", "txtStat",
                                  "cmdSend", "txtDump"}));
-    // The invisible two belong to the window, the timer made first.
-    const QObjectList own = w->children();
-    QVERIFY(own.contains(w->tmr1));
-    QVERIFY(own.contains(w->askServer));
-    QVERIFY(own.indexOf(w->tmr1) < own.indexOf(w->askServer));
+    // The invisible two are the window's too, made with its handlers.
+    QVERIFY(w->tmr1);
+    QVERIFY(w->askServer);
 }
 
 void tst_Window::tabOrder_data()
@@ -452,41 +434,83 @@ void tst_Window::buttonKeys()
     }
 }
 
-void tst_Window::accessibleNames_data()
+void tst_Window::accessibleTree_data()
 {
+    QTest::addColumn<int>("tabs");
+    QTest::addColumn<QString>("objectName");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("role");
-    QTest::newRow("chkEvent") << "chkEvent" << int(QAccessible::CheckBox);
-    QTest::newRow("cmdMonitorInit") << "cmdMonitorInit" << int(QAccessible::Button);
-    QTest::newRow("chkDump") << "chkDump" << int(QAccessible::CheckBox);
-    QTest::newRow("sldPeriod") << "sldPeriod" << int(QAccessible::Slider);
-    QTest::newRow("txtStat") << "txtStat" << int(QAccessible::EditableText);
-    QTest::newRow("cmdSend") << "cmdSend" << int(QAccessible::Button);
-    QTest::newRow("cmdSend while sending") << "cmdSend" << int(QAccessible::Button);
-    QTest::newRow("txtDump") << "txtDump" << int(QAccessible::EditableText);
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("value");
+    const int button = QAccessible::Button, checkBox = QAccessible::CheckBox,
+              pane = QAccessible::EditableText, slider = QAccessible::Slider;
+    QTest::newRow("0 txtDump") << 0 << "txtDump"
+                               << "ダンプ表示" << pane << "送受信の先頭8バイトの16進表示"
+                               << "";
+    QTest::newRow("1 cmdSend") << 1 << "cmdSend"
+                               << "送信" << button << "周期送信の開始と停止"
+                               << "";
+    QTest::newRow("1 cmdSend while sending") << 1 << "cmdSend"
+                                             << "停止" << button << "周期送信の開始と停止"
+                                             << "";
+    QTest::newRow("2 txtStat") << 2 << "txtStat"
+                               << "イベントログ" << pane << "接続と送受信の記録"
+                               << "";
+    QTest::newRow("3 sldPeriod") << 3 << "sldPeriod"
+                                 << "送信周期" << slider << "ミリ秒単位、0 で送信しない"
+                                 << "1000";
+    QTest::newRow("4 chkDump") << 4 << "chkDump"
+                               << "ダンプする" << checkBox << "送受信の先頭8バイトをダンプする"
+                               << "";
+    QTest::newRow("5 cmdMonitorInit") << 5 << "cmdMonitorInit"
+                                      << "表示初期化" << button << "表示を初期化する"
+                                      << "";
+    QTest::newRow("6 chkEvent") << 6 << "chkEvent"
+                                << "イベントを表示しない" << checkBox << "接続イベントを表示しない"
+                                << "";
 }
 
-// Each control is found by its own name, whatever its caption reads, and
-// says what it is for; the slider tells its value.
-void tst_Window::accessibleNames()
+// What a screen reader says as the user tabs through the window: each
+// control by what it shows, or a short name where it shows none, then its
+// role and description; the slider adds its value. Automation still finds
+// each by its object name.
+void tst_Window::accessibleTree()
 {
+    QFETCH(int, tabs);
+    QFETCH(QString, objectName);
     QFETCH(QString, name);
     QFETCH(int, role);
+    QFETCH(QString, description);
+    QFETCH(QString, value);
     if (QByteArray(QTest::currentDataTag()).endsWith("while sending"))
         w->cmdSend->click();
+    QCOMPARE(QApplication::focusWidget(), w->txtDump);
+    for (int i = 0; i < tabs; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+
     QAccessibleInterface *window = QAccessible::queryAccessibleInterface(w);
     QVERIFY(window);
-    QAccessibleInterface *found = byName(window, name);
-    QVERIFY(found);
-    QCOMPARE(found->object(), control(w, name));
-    QCOMPARE(int(found->role()), role);
-    QVERIFY(!found->text(QAccessible::Description).isEmpty());
-    QAccessibleValueInterface *value = found->valueInterface();
-    QCOMPARE(value != nullptr, role == int(QAccessible::Slider));
-    if (value) {
-        QCOMPARE(value->currentValue().toInt(), 1000);
-        w->sldPeriod->setValue(474);
-        QCOMPARE(value->currentValue().toInt(), 474);
+    QAccessibleInterface *focused = window->focusChild();
+    QVERIFY(focused);
+    QCOMPARE(focused->object()->objectName(), objectName);
+    QVERIFY(focused->state().focused);
+    QAccessibleInterface *up = focused;
+    while (up && up != window)
+        up = up->parent();
+    QVERIFY2(up, "not in the window's accessible tree");
+
+    QCOMPARE(focused->text(QAccessible::Name), name);
+    QCOMPARE(int(focused->role()), role);
+    QCOMPARE(focused->text(QAccessible::Description), description);
+    QAccessibleValueInterface *values = focused->valueInterface();
+    QCOMPARE(values != nullptr, !value.isEmpty());
+    if (values) {
+        QCOMPARE(focused->text(QAccessible::Value), value);
+        QCOMPARE(values->currentValue().toString(), value);
+        // A step changes the value it reads, not the name.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+        QCOMPARE(values->currentValue().toInt(), value.toInt() - 10);
+        QCOMPARE(focused->text(QAccessible::Name), name);
     }
 }
 

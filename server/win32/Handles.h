@@ -8,14 +8,14 @@
 // object that made it, and never outlives it.
 namespace kesmar::win32 {
 
-template <typename Handle, auto release> class Unique
+template <typename Handle, auto release> class Owned
 {
   public:
-    Unique() = default;
-    explicit Unique(Handle h) : h_(h) {}
-    ~Unique() { reset(); }
-    Unique(Unique &&other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    Unique &operator=(Unique &&other) noexcept
+    Owned() = default;
+    explicit Owned(Handle h) : h_(h) {}
+    ~Owned() { reset(); }
+    Owned(Owned &&other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+    Owned &operator=(Owned &&other) noexcept
     {
         if (this != &other) {
             reset();
@@ -23,8 +23,8 @@ template <typename Handle, auto release> class Unique
         }
         return *this;
     }
-    Unique(const Unique &) = delete;
-    Unique &operator=(const Unique &) = delete;
+    Owned(const Owned &) = delete;
+    Owned &operator=(const Owned &) = delete;
 
     Handle get() const { return h_; }
     explicit operator bool() const { return h_ != nullptr; }
@@ -43,13 +43,13 @@ inline void deleteFont(HFONT f)
 {
     DeleteObject(f);
 }
-using UniqueFont = Unique<HFONT, deleteFont>;
+using UniqueFont = Owned<HFONT, deleteFont>;
 
 // A COM interface pointer.
 template <typename T> inline void releaseCom(T *p)
 {
     p->Release();
 }
-template <typename T> using ComPtr = Unique<T *, releaseCom<T>>;
+template <typename T> using ComPtr = Owned<T *, releaseCom<T>>;
 
 } // namespace kesmar::win32

@@ -1,5 +1,4 @@
-#include <filesystem>
-#include <string>
+#include <optional>
 
 #include <objbase.h>
 #include <windows.h>
@@ -7,43 +6,31 @@
 #include <commctrl.h>
 
 #include "Fatal.h"
+#include "FatalBox.h"
 #include "MainWindow.h"
 #include "Net.h"
-#include "Text.h"
+#include "ProgramDir.h"
 #include "WinEventLoop.h"
 #include "frmMainHandlers.h"
 
 namespace {
 
-// test.txt is read from the directory that holds the program.
-std::filesystem::path programDirectory()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            kesmar::win32::failedLastError("cannot find the program's directory");
-        if (length < path.size()) {
-            path.resize(length);
-            return std::filesystem::path(path).parent_path();
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // The window and its handlers, from start-up until the window is gone.
 int runWindow(HINSTANCE instance, int showCommand)
 {
+    setFatalReport(kesmar::win32::showFatalError);
     runHandler([] { kesmar::net::startup(); });
     kesmar::win32::MainWindow window(instance);
-    kesmar::win32::WinEventLoop loop;
-    kesmar::frmMainHandlers handlers(window.controls(), loop);
+    std::optional<kesmar::win32::WinEventLoop> loop;
+    runHandler([&] { loop.emplace(); });
+    kesmar::frmMainHandlers handlers(window.controls(), *loop);
     window.attach(handlers);
 
+    // test.txt is read from the directory that holds the program.
     runHandler([&] { handlers.load(programDirectory() / L"test.txt"); });
     window.show(showCommand);
-    return loop.run([&window](MSG &msg) { return window.preTranslate(msg); });
+    loop->preTranslate = [&window](MSG &msg) { return window.preTranslate(msg); };
+    return loop->run();
 }
 
 } // namespace

@@ -14,10 +14,6 @@
 #include <unistd.h>
 #endif
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-
 // A name decoded to a QString and encoded back loses any byte that is not
 // valid in the locale's encoding (a directory "caf\xE9" under UTF-8), so the
 // name is taken from the OS as it is.
@@ -49,6 +45,6 @@ std::filesystem::path programDirectory()
         name.resize(name.size() * 2);
     }
 #endif
-    const QFileInfo program(QCoreApplication::applicationFilePath());
-    return std::filesystem::path(QFile::encodeName(program.canonicalPath()).toStdString());
+    // Without the OS's record, the directory started from is the best guess.
+    return std::filesystem::current_path();
 }

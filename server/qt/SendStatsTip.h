@@ -1,6 +1,6 @@
 #pragma once
 
-#include <cstdint>
+#include <functional>
 
 #include <QObject>
 #include <QPoint>
@@ -8,8 +8,6 @@
 #include <QTimer>
 
 class QWidget;
-class SendTimer;
-class SockCtl;
 
 // The send button's tooltip: how sending has gone since it was last switched
 // on. The text is made when the tooltip is asked for and again while it is
@@ -19,7 +17,7 @@ class SendStatsTip : public QObject
     Q_OBJECT
 
   public:
-    SendStatsTip(QWidget *button, const SockCtl *socket, SendTimer *timer);
+    SendStatsTip(QWidget *button, std::function<QString()> text);
 
     QString text() const;
 
@@ -27,17 +25,10 @@ class SendStatsTip : public QObject
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
-    void switchedOn();
     void refresh();
 
     QWidget *button_;
-    const SockCtl *socket_;
-    const SendTimer *timer_;
-    bool everOn_ = false;
-    // The counters when sending was last switched on.
-    std::int64_t sent0_ = 0;
-    std::int64_t skipped0_ = 0;
-    std::int64_t missed0_ = 0;
+    std::function<QString()> text_;
     QPoint shownAt_;
     QTimer refresh_;
 };

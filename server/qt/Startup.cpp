@@ -1,4 +1,4 @@
-#include "Fatal.h"
+#include "Startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,17 +21,15 @@ bool hasRealDisplay()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-} // namespace
-
-void fatalError(const std::string &message)
+// Standard error has the words already; a user at a desktop sees them too.
+void showFatal(const std::string &message)
 {
-    std::fprintf(stderr, "kesmar: %s\n", message.c_str());
-    std::fflush(stderr);
     if (hasRealDisplay())
         QMessageBox::critical(nullptr, QStringLiteral("Tarvolin(TCP Server)"),
                               QString::fromStdString(message));
-    std::exit(1);
 }
+
+} // namespace
 
 void requireDisplay(int argc, char **argv)
 {
@@ -59,6 +57,7 @@ void requireDisplay(int argc, char **argv)
 
 void initPlatform()
 {
+    setFatalReport(showFatal);
 #ifndef _WIN32
     // A client that resets mid-write must cost an error code, not the process.
     std::signal(SIGPIPE, SIG_IGN);

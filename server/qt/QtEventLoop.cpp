@@ -1,6 +1,7 @@
-#include "SendTimer.h"
+#include "QtEventLoop.h"
 
 #include <chrono>
+#include <utility>
 #ifdef KESMAR_TICK_TRACE
 #include <cstdio>
 #include <fstream>
@@ -17,7 +18,22 @@
 #include <unistd.h>
 #endif
 
-SendTimer::SendTimer(QObject *parent) : QObject(parent)
+namespace {
+
+// A notifier may go while its own signal is being delivered (a handler
+// closes the socket that woke it), so it is switched off now and freed later.
+void retire(std::unique_ptr<QSocketNotifier> &notifier)
+{
+    if (!notifier)
+        return;
+    notifier->setEnabled(false);
+    notifier->disconnect();
+    notifier.release()->deleteLater();
+}
+
+} // namespace
+
+QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
 {
     clock_.start();
 #ifdef KESMAR_TICK_TRACE
@@ -30,8 +46,8 @@ SendTimer::SendTimer(QObject *parent) : QObject(parent)
 #ifdef Q_OS_LINUX
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timerFd_ >= 0) {
-        notifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
-        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        timerNotifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
+        connect(timerNotifier_, &QSocketNotifier::activated, this, [this] {
             std::uint64_t expirations = 0;
             if (::read(timerFd_, &expirations, sizeof expirations) > 0)
                 fire();
@@ -41,20 +57,57 @@ SendTimer::SendTimer(QObject *parent) : QObject(parent)
 #endif
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &SendTimer::fire);
+    connect(&timer_, &QTimer::timeout, this, &QtEventLoop::fire);
 }
 
-SendTimer::~SendTimer()
+QtEventLoop::~QtEventLoop()
 {
+    for (auto &[s, w] : sockets_) {
+        retire(w.read);
+        retire(w.write);
+    }
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
-        delete notifier_;
+        delete timerNotifier_;
         ::close(timerFd_);
     }
 #endif
 }
 
-std::int64_t SendTimer::nowNs() const
+void QtEventLoop::watch(kesmar::net::Socket s, SocketSink &sink)
+{
+    Watched &w = sockets_[s];
+    retire(w.read);
+    retire(w.write);
+    w.read = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Read);
+    connect(w.read.get(), &QSocketNotifier::activated, this, [&sink] { sink.readable(); });
+    w.write = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Write);
+    w.write->setEnabled(false);
+    connect(w.write.get(), &QSocketNotifier::activated, this, [&sink] { sink.writable(); });
+}
+
+void QtEventLoop::wantWrite(kesmar::net::Socket s, bool on)
+{
+    if (const auto it = sockets_.find(s); it != sockets_.end() && it->second.write)
+        it->second.write->setEnabled(on);
+}
+
+void QtEventLoop::unwatch(kesmar::net::Socket s)
+{
+    const auto it = sockets_.find(s);
+    if (it == sockets_.end())
+        return;
+    retire(it->second.read);
+    retire(it->second.write);
+    sockets_.erase(it);
+}
+
+void QtEventLoop::post(std::function<void()> call)
+{
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+std::int64_t QtEventLoop::nowNs() const
 {
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
@@ -66,15 +119,17 @@ std::int64_t SendTimer::nowNs() const
     return clock_.nsecsElapsed();
 }
 
-void SendTimer::arm(std::int64_t dueNs)
+void QtEventLoop::wakeAt(std::int64_t dueNs, std::function<void()> wake)
 {
-    armed_ = true;
+    wake_ = std::move(wake);
     dueNs_ = dueNs;
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
         itimerspec due{};
-        due.it_value.tv_sec = static_cast<time_t>(dueNs / 1000000000);
-        due.it_value.tv_nsec = static_cast<long>(dueNs % 1000000000);
+        // A due time of 0 would disarm the timerfd; the past wakes at once.
+        const std::int64_t at = dueNs > 0 ? dueNs : 1;
+        due.it_value.tv_sec = static_cast<time_t>(at / 1000000000);
+        due.it_value.tv_nsec = static_cast<long>(at % 1000000000);
         timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
         return;
     }
@@ -85,9 +140,9 @@ void SendTimer::arm(std::int64_t dueNs)
     timer_.start(std::chrono::milliseconds(waitMs));
 }
 
-void SendTimer::disarm()
+void QtEventLoop::cancelWake()
 {
-    armed_ = false;
+    wake_ = nullptr;
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
         const itimerspec off{};
@@ -98,67 +153,16 @@ void SendTimer::disarm()
     timer_.stop();
 }
 
-void SendTimer::setEnabled(bool on)
+void QtEventLoop::fire()
 {
-    if (on == enabled_)
-        return;
-    enabled_ = on;
-    restart();
-    if (on)
-        emit switchedOn();
-}
-
-void SendTimer::setInterval(std::int32_t milliseconds)
-{
-    if (milliseconds == interval_)
-        return;
-    const bool ticking = armed_;
-    const std::int64_t lastDue = anchorNs_ + (nextIndex_ - 1) * std::int64_t{interval_} * 1000000;
-    interval_ = milliseconds;
-    if (!ticking || interval_ <= 0) {
-        restart();
-        return;
-    }
-    // Keep the rhythm: the next tick is one new period after the last one
-    // (or after switching on), not after the moment the slider moved.
-    anchorNs_ = lastDue;
-    nextIndex_ = 1;
-    scheduleNext();
-}
-
-void SendTimer::restart()
-{
-    disarm();
-    if (!enabled_ || interval_ <= 0)
-        return;
-    anchorNs_ = nowNs();
-    nextIndex_ = 1;
-    scheduleNext();
-}
-
-void SendTimer::scheduleNext()
-{
-    const std::int64_t periodNs = std::int64_t{interval_} * 1000000;
-    const std::int64_t now = nowNs();
-    if (now - (anchorNs_ + nextIndex_ * periodNs) >= periodNs) {
-        // More than a whole period behind: drop what was missed and fire now.
-        const std::int64_t behind = (now - anchorNs_) / periodNs;
-        missed_ += behind - nextIndex_;
-        nextIndex_ = behind;
-    }
-    arm(anchorNs_ + nextIndex_ * periodNs);
-}
-
-void SendTimer::fire()
-{
-    if (!enabled_ || interval_ <= 0)
+    if (!wake_)
         return;
 #ifdef KESMAR_TICK_TRACE
     traceTick();
 #endif
-    ++nextIndex_;
-    scheduleNext();
-    emit timeout();
+    // The wake may ask for the next one, which replaces wake_.
+    const std::function<void()> wake = std::exchange(wake_, nullptr);
+    wake();
 }
 
 #ifdef KESMAR_TICK_TRACE
@@ -171,14 +175,14 @@ void SendTimer::fire()
 // past the due time before it next waited, plus the CPU time it spent in the
 // pass that brought the tick before reaching it. What is left is the wake-up
 // itself: the loop was waiting and the OS woke it late.
-std::int64_t SendTimer::threadCpuNs()
+std::int64_t QtEventLoop::threadCpuNs()
 {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
-void SendTimer::traceTick()
+void QtEventLoop::traceTick()
 {
     const std::int64_t now = nowNs();
     std::ifstream stat("/proc/thread-self/schedstat");
@@ -186,8 +190,8 @@ void SendTimer::traceTick()
     stat >> cpu >> wait;
     const std::int64_t waited = runWaitNs_ > 0 ? wait - runWaitNs_ : 0;
     runWaitNs_ = wait;
-    const std::int64_t busy = (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) +
-                              (threadCpuNs() - cpuAtBlockNs_);
+    const std::int64_t busy =
+        (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) + (threadCpuNs() - cpuAtBlockNs_);
     std::fprintf(stderr, "tick %lld %lld %lld %lld\n", static_cast<long long>(dueNs_),
                  static_cast<long long>(now - dueNs_), static_cast<long long>(waited),
                  static_cast<long long>(busy));

@@ -5,6 +5,8 @@
 #include <QStyleOptionSlider>
 #include <QToolTip>
 
+#include "frmMainHandlers.h"
+
 Slider::Slider(Qt::Orientation orientation, QWidget *parent) : QSlider(orientation, parent)
 {
     // Every move the user makes (drag, keys, wheel, a click in the groove)
@@ -16,9 +18,7 @@ Slider::Slider(Qt::Orientation orientation, QWidget *parent) : QSlider(orientati
 
 QString Slider::tipText(int value)
 {
-    if (value == 0)
-        return QStringLiteral("0 ミリ秒: 送信しない");
-    return QStringLiteral("周期 %1 ミリ秒").arg(value);
+    return QString::fromStdString(kesmar::periodTip(value));
 }
 
 bool Slider::event(QEvent *event)

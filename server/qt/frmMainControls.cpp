@@ -33,24 +33,32 @@ struct ControlSpec
     const char *caption;
     int left, top, width, height; // twips
     int tabIndex;                 // -1: invisible, not in the tab order
-    // What a screen reader says after the name; the name itself is the
-    // control's own, so that automation finds cmdSend whatever it reads.
+    // What a screen reader calls a control that shows no caption. One with a
+    // caption is called by it, and follows it when it changes ("送信", then
+    // "停止"); automation finds every control by its object name instead.
+    const char *accessibleName;
+    // What a screen reader says after the name and the role.
     const char *description;
 };
 
 // In creation order, which is also the stacking order.
 constexpr std::array<ControlSpec, 9> controlTable{{
-    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6,
+    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6, "",
      "接続イベントを表示しない"},
-    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5, "表示を初期化する"},
-    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4,
+    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5, "",
+     "表示を初期化する"},
+    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4, "",
      "送受信の先頭8バイトをダンプする"},
-    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3, "送信周期 (ミリ秒)"},
-    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2, "イベントログ"},
-    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1, "周期送信の開始と停止"},
-    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1, ""},
-    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0, "ダンプ表示"},
-    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1, ""},
+    // The period itself a screen reader takes from the slider's own value,
+    // and says again at every step.
+    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3, "送信周期",
+     "ミリ秒単位、0 で送信しない"},
+    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2, "イベントログ", "接続と送受信の記録"},
+    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1, "", "周期送信の開始と停止"},
+    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1, "", ""},
+    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0, "ダンプ表示",
+     "送受信の先頭8バイトの16進表示"},
+    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1, "", ""},
 }};
 
 constexpr auto tabStops =
@@ -153,16 +161,15 @@ void frmMain::createControls()
             break;
         }
         case Kind::Timer:
-            made = new SendTimer(this);
-            break;
         case Kind::Socket:
-            made = new SockCtl(this);
-            break;
+            // Toolkit-free, made with the handlers.
+            continue;
         }
         made->setObjectName(QString::fromLatin1(c.name));
         if (auto *w = qobject_cast<QWidget *>(made)) {
             w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
-            w->setAccessibleName(QString::fromLatin1(c.name));
+            if (*c.accessibleName)
+                w->setAccessibleName(QString::fromUtf8(c.accessibleName));
             w->setAccessibleDescription(QString::fromUtf8(c.description));
             byTab[static_cast<std::size_t>(c.tabIndex)] = w;
         }
@@ -173,12 +180,10 @@ void frmMain::createControls()
     chkEvent = client->findChild<QCheckBox *>(QStringLiteral("chkEvent"));
     cmdMonitorInit = client->findChild<QPushButton *>(QStringLiteral("cmdMonitorInit"));
     chkDump = client->findChild<QCheckBox *>(QStringLiteral("chkDump"));
-    sldPeriod = client->findChild<QSlider *>(QStringLiteral("sldPeriod"));
+    sldPeriod = client->findChild<Slider *>(QStringLiteral("sldPeriod"));
     txtStat = client->findChild<Pane *>(QStringLiteral("txtStat"));
     cmdSend = client->findChild<QPushButton *>(QStringLiteral("cmdSend"));
     txtDump = client->findChild<Pane *>(QStringLiteral("txtDump"));
-    tmr1 = findChild<SendTimer *>(QStringLiteral("tmr1"), Qt::FindDirectChildrenOnly);
-    askServer = findChild<SockCtl *>(QStringLiteral("askServer"), Qt::FindDirectChildrenOnly);
 
     // Menu: "ファイル" with its one item, no access keys or shortcuts.
     mnuFile = menuBar()->addMenu(QStringLiteral("ファイル"));
@@ -199,22 +204,20 @@ void frmMain::createControls()
 
 void frmMain::wireNotifications()
 {
+    kesmar::frmMainHandlers *h = handlers_.get();
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
-    connect(cmdSend, &QPushButton::clicked, this, &frmMain::toggleSending);
-    connect(cmdMonitorInit, &QPushButton::clicked, this, &frmMain::clearPanes);
-    connect(sldPeriod, &QSlider::valueChanged, this, &frmMain::applyPeriod);
-    connect(tmr1, &SendTimer::timeout, this, &frmMain::sendPattern);
-    connect(askServer, &SockCtl::ConnectionRequest, this, &frmMain::acceptClient);
-    connect(askServer, &SockCtl::DataArrival, this, &frmMain::receiveData);
-    connect(askServer, &SockCtl::PeerClose, this, &frmMain::closeAndListen);
-    connect(askServer, &SockCtl::SendProgress, this, &frmMain::logSend);
-    // SendComplete has nothing to do.
+    connect(cmdSend, &QPushButton::clicked, this, [h] { h->toggleSending(); });
+    connect(cmdMonitorInit, &QPushButton::clicked, this, [h] { h->clearPanes(); });
+    connect(sldPeriod, &QSlider::valueChanged, this, [h] { h->applyPeriod(); });
+    // The socket control and the send clock reach the handlers themselves.
 
     // A repaint holds this thread for a millisecond or more; in the middle of
     // a large block it would hold the rest of the block back with it, so the
     // panes repaint once the block is wholly with the OS.
-    for (Pane *pane : {txtStat, txtDump}) {
+    for (Pane *pane : {txtStat, txtDump})
         pane->deferPaintWhile([server = askServer] { return server->bytesQueued() > 0; });
-        connect(askServer, &SockCtl::SendComplete, pane, &Pane::paintIfDue);
-    }
+    h->onSendComplete = [this] {
+        txtStat->paintIfDue();
+        txtDump->paintIfDue();
+    };
 }

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "Controls.h"
+
 // A log or dump pane. Text only ever goes in at the end, so a user who is
 // selecting or reading older lines is not disturbed, and the oldest lines
 // are dropped past a bound so that a long run cannot exhaust memory.
@@ -17,7 +19,7 @@
 // more each time. A repaint that is due is done straight after the append
 // that finds it due, so it follows the event that wrote the line rather than
 // landing on the next one.
-class Pane : public QPlainTextEdit
+class Pane : public QPlainTextEdit, public kesmar::TextPane
 {
     Q_OBJECT
 
@@ -31,11 +33,11 @@ class Pane : public QPlainTextEdit
     explicit Pane(QWidget *parent = nullptr);
 
     // Appends text whose lines end in CR LF (or LF).
-    void appendText(std::string_view text);
+    void appendText(std::string_view text) override;
     void appendText(const QString &text);
 
     // Empties the pane, as the clear button does.
-    void clearText();
+    void clearText() override;
 
     // True while appended text waits for its repaint.
     bool paintHeld() const { return !updatesEnabled(); }

@@ -1,0 +1,251 @@
+#include "SockCtl.h"
+
+#include <limits>
+#include <string>
+
+namespace kesmar {
+
+namespace {
+
+std::int32_t clampToInt32(std::int64_t v)
+{
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
+}
+
+// One client at a time: nothing is meant to wait behind it.
+constexpr int listenBacklog = 0;
+
+} // namespace
+
+SockCtl::SockCtl(EventLoop &loop, SockCtlEvents &events)
+    : loop_(loop), events_(events), alive_(std::make_shared<bool>(true))
+{
+    listenerSink_.ctl = this;
+    connectionSink_.ctl = this;
+}
+
+SockCtl::~SockCtl()
+{
+    Close();
+    for (const auto &[id, s] : pending_)
+        net::close(s);
+}
+
+void SockCtl::setSocketFlag(bool on)
+{
+    noDelay_ = on;
+    if (isConnected())
+        applyOptions(conn_);
+}
+
+void SockCtl::setReceiveBufferSize(std::int32_t bytes)
+{
+    receiveBuffer_ = bytes;
+    // Accepted sockets inherit the listener's, which matters for the
+    // receive window agreed during the handshake.
+    if (isListening())
+        net::setBufferSizes(listener_, receiveBuffer_, 0);
+    if (isConnected())
+        applyOptions(conn_);
+}
+
+void SockCtl::setSendBufferSize(std::int32_t bytes)
+{
+    sendBuffer_ = bytes;
+    if (isListening())
+        net::setBufferSizes(listener_, 0, sendBuffer_);
+    if (isConnected())
+        applyOptions(conn_);
+}
+
+void SockCtl::applyOptions(net::Socket s) const
+{
+    net::setNoDelay(s, noDelay_);
+    net::setBufferSizes(s, receiveBuffer_, sendBuffer_);
+}
+
+std::int32_t SockCtl::boundPort() const
+{
+    return isListening() ? net::localPort(listener_) : 0;
+}
+
+void SockCtl::Listen()
+{
+    if (isListening())
+        return;
+    try {
+        listener_ = net::listenTcp(static_cast<std::uint16_t>(localPort_), listenBacklog,
+                                   receiveBuffer_, sendBuffer_);
+    } catch (const net::Error &e) {
+        throw SockCtlError("cannot listen on TCP port " + std::to_string(localPort_) + ": " +
+                           e.what());
+    }
+    loop_.watch(listener_, listenerSink_);
+}
+
+void SockCtl::Close()
+{
+    closeListener();
+    dropConnection();
+}
+
+void SockCtl::closeListener()
+{
+    if (!isListening())
+        return;
+    loop_.unwatch(listener_);
+    net::close(listener_);
+    listener_ = net::invalidSocket;
+}
+
+void SockCtl::dropConnection()
+{
+    if (!isConnected())
+        return;
+    loop_.unwatch(conn_);
+    net::close(conn_);
+    conn_ = net::invalidSocket;
+    writeWanted_ = false;
+    queue_.clear();
+    taken_ = 0;
+}
+
+void SockCtl::takePending()
+{
+    // One request at a time, as the handler closes the listener to accept it.
+    while (isListening()) {
+        const net::Socket s = net::acceptOne(listener_);
+        if (s == net::invalidSocket)
+            return;
+        lastRequestID_ =
+            lastRequestID_ == std::numeric_limits<std::int32_t>::max() ? 1 : lastRequestID_ + 1;
+        const std::int32_t id = lastRequestID_;
+        pending_[id] = s;
+        events_.ConnectionRequest(id);
+        // Not accepted by its handler: refuse it at once. An orderly close,
+        // not a reset: a client still completing its connect takes a reset
+        // for a failed attempt and tries again, for ever.
+        if (auto it = pending_.find(id); it != pending_.end()) {
+            net::close(it->second);
+            pending_.erase(it);
+        }
+    }
+}
+
+void SockCtl::Accept(std::int32_t &requestID)
+{
+    const auto it = pending_.find(requestID);
+    if (it == pending_.end())
+        throw SockCtlError("no pending connection request " + std::to_string(requestID));
+    const net::Socket s = it->second;
+    pending_.erase(it);
+    closeListener();
+    dropConnection();
+    conn_ = s;
+    applyOptions(conn_);
+    // Data that came with the connection is reported as soon as the loop
+    // looks at the socket.
+    loop_.watch(conn_, connectionSink_);
+}
+
+void SockCtl::connectionReadable()
+{
+    if (!isConnected())
+        return;
+    const net::Socket s = conn_;
+    if (const std::int64_t n = net::bytesReadable(s); n > 0) {
+        events_.DataArrival(clampToInt32(n));
+        // Where the platform reports the close once, it may have come with
+        // the data just read: look again before waiting for more.
+        if (conn_ != s || net::bytesReadable(s) > 0)
+            return;
+    }
+    if (net::peerState(s) == net::PeerState::Open)
+        return;
+    // The peer closed, half-closed or reset: the connection is over.
+    dropConnection();
+    events_.PeerClose();
+}
+
+void SockCtl::SendData(std::span<const std::uint8_t> bytes)
+{
+    if (!isConnected() || bytes.empty())
+        return;
+    // What the OS took since the last tick is reported once, not per piece.
+    if (taken_ > 0)
+        progressDue();
+    if (!queue_.push(bytes, backlogLimit_)) {
+        ++skipped_;
+        return;
+    }
+    // While the loop waits for room, it is the one to send.
+    if (!writeWanted_)
+        flushQueue();
+}
+
+void SockCtl::flushQueue()
+{
+    if (!isConnected())
+        return;
+    const SendQueue::Fed fed = queue_.feed(conn_);
+    taken_ += fed.bytes;
+    sentCopies_ += fed.copies;
+    bool want = fed.blocked && !queue_.empty();
+    if (fed.failed) {
+        // The reset or close also reaches the read side, which reports it.
+        queue_.clear();
+        want = false;
+    }
+    if (want != writeWanted_) {
+        writeWanted_ = want;
+        loop_.wantWrite(conn_, want);
+    }
+    if (!fed.failed && queue_.empty() && taken_ > 0)
+        progressDue();
+}
+
+void SockCtl::progressDue()
+{
+    if (reportPosted_)
+        return;
+    reportPosted_ = true;
+    loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock())
+            reportProgress();
+    });
+}
+
+void SockCtl::reportProgress()
+{
+    reportPosted_ = false;
+    if (!isConnected() || taken_ == 0)
+        return;
+    const std::int64_t sent = taken_;
+    taken_ = 0;
+    events_.SendProgress(clampToInt32(sent), clampToInt32(queue_.bytesHeld()));
+    if (queue_.empty())
+        events_.SendComplete();
+}
+
+void SockCtl::GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen)
+{
+    if (type != byteArrayType)
+        throw SockCtlError("GetData supports only byte arrays (type 8209), not type " +
+                           std::to_string(type));
+    buffer.clear();
+    if (!isConnected() || maxLen <= 0)
+        return;
+    const std::int64_t n = std::min<std::int64_t>(maxLen, net::bytesReadable(conn_));
+    buffer.resize(static_cast<std::size_t>(n));
+    std::int64_t got = 0;
+    try {
+        got = net::receive(conn_, buffer.data(), n);
+    } catch (const net::Error &) {
+        // A broken connection: the read side reports its end.
+        got = 0;
+    }
+    buffer.resize(static_cast<std::size_t>(got));
+}
+
+} // namespace kesmar
