@@ -63,7 +63,6 @@ LRESULT MainWindow::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         HANDLE_MSG(hwnd, WM_HSCROLL, OnHScroll);
         HANDLE_MSG(hwnd, WM_NOTIFY, OnNotify);
         HANDLE_MSG(hwnd, WM_TIMER, OnTimer);
-        HANDLE_MSG(hwnd, WM_CTLCOLORSTATIC, OnCtlColorStatic);
         HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
         HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
         HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
@@ -148,18 +147,6 @@ std::wstring MainWindow::tipText(HWND tool) const
             text = widen(periodTip(sldPeriod_.value()));
     });
     return text;
-}
-
-HBRUSH MainWindow::OnCtlColorStatic(HWND hwnd, HDC dc, HWND control, int)
-{
-    // A read-only EDIT asks for a static's colours, the dialog face; the
-    // panes keep the window background of an editable one.
-    if (control == txtStat_.hwnd() || control == txtDump_.hwnd()) {
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-        return GetSysColorBrush(COLOR_WINDOW);
-    }
-    return FORWARD_WM_CTLCOLORSTATIC(hwnd, dc, control, DefWindowProcW);
 }
 
 void MainWindow::OnActivate(HWND, UINT state, HWND, BOOL minimized)

@@ -65,7 +65,6 @@ class MainWindow
     void OnHScroll(HWND hwnd, HWND control, UINT code, int pos);
     LRESULT OnNotify(HWND hwnd, int id, NMHDR *header);
     void OnTimer(HWND hwnd, UINT id);
-    HBRUSH OnCtlColorStatic(HWND hwnd, HDC dc, HWND control, int type);
     void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
     void OnClose(HWND hwnd);
     void OnDestroy(HWND hwnd);

@@ -152,7 +152,7 @@ void MainWindow::createControls()
             style |= TBS_HORZ | TBS_AUTOTICKS | TBS_BOTTOM;
             break;
         case Kind::Pane:
-            windowClass = WC_EDITW;
+            windowClass = Pane::windowClass();
             style |= ES_MULTILINE | ES_READONLY | ES_NOHIDESEL | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
                      WS_VSCROLL | WS_HSCROLL;
             exStyle = WS_EX_CLIENTEDGE;

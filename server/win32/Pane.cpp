@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <commctrl.h>
+#include <richedit.h>
 
 #include "Fatal.h"
 #include "Text.h"
@@ -12,7 +13,7 @@ namespace kesmar::win32 {
 namespace {
 
 constexpr UINT_PTR subclassId = 1;
-// Clear of the EDIT's own timers.
+// Clear of the control's own timers.
 constexpr UINT_PTR writeTimerId = 0x6B50;
 
 std::size_t countLines(std::wstring_view text)
@@ -25,21 +26,39 @@ LRESULT send(HWND edit, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
     return SendMessageW(edit, msg, wParam, lParam);
 }
 
+// Characters as selections count them: a line ends in one CR in the control.
+LONG textLength(HWND edit)
+{
+    GETTEXTLENGTHEX how{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return static_cast<LONG>(send(edit, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how)));
+}
+
+void select(HWND edit, LONG start, LONG end)
+{
+    CHARRANGE range{start, end};
+    send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
 } // namespace
+
+const wchar_t *Pane::windowClass()
+{
+    if (!GetModuleHandleW(L"msftedit.dll") && !LoadLibraryW(L"msftedit.dll"))
+        failedLastError("cannot load the text panes' control (msftedit.dll)");
+    return MSFTEDIT_CLASS;
+}
 
 void Pane::attach(HWND edit)
 {
     edit_ = edit;
-    // Past the default 30,000 characters: the bound that matters is lines.
-    send(edit_, EM_SETLIMITTEXT, 0);
-    // The EDIT's lines are as high as its font.
-    HDC dc = GetDC(edit_);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(send(edit_, WM_GETFONT)));
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(edit_, dc);
-    lineHeight_ = std::max(1, static_cast<int>(metrics.tmHeight));
+    send(edit_, EM_SETTEXTMODE, TM_PLAINTEXT);
+    send(edit_, EM_SETUNDOLIMIT, 0);
+    // Past the default 32,767 characters: the bound that matters is lines.
+    send(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
+    // No wrapping: one line of the log is one line of the pane.
+    send(edit_, EM_SETTARGETDEVICE, 0, 1);
+    // The system's window background, read-only or not.
+    send(edit_, EM_SETBKGNDCOLOR, TRUE, 0);
     SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
@@ -61,7 +80,7 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
         // button), and Tab must not select the whole pane on the way in.
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_KEYDOWN:
-        // The EDIT knows Ctrl+C but not Ctrl+A.
+        // Ctrl+A selects all on every version of the control.
         if (wParam == 'A' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
             send(edit_, EM_SETSEL, 0, -1);
             return 0;
@@ -150,19 +169,19 @@ void Pane::dropHeldBeyondBound()
 }
 
 // Drops the oldest lines past the bound; returns how many characters went.
-std::size_t Pane::trimControl()
+LONG Pane::trimControl()
 {
     const auto lines = static_cast<int>(send(edit_, EM_GETLINECOUNT));
     const auto lastStart = send(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1));
-    // The CR LF that ends the last line leaves an empty line after it.
+    // The line end of the last line leaves an empty line after it.
     const bool lastEmpty = send(edit_, EM_LINELENGTH, static_cast<WPARAM>(lastStart)) == 0;
     const int excess = lines - (lastEmpty ? 1 : 0) - maxLines;
     if (excess <= 0)
         return 0;
-    const auto cut = send(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess));
-    send(edit_, EM_SETSEL, 0, cut);
+    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess)));
+    select(edit_, 0, cut);
     send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    return static_cast<std::size_t>(cut);
+    return cut;
 }
 
 void Pane::write()
@@ -176,44 +195,37 @@ void Pane::write()
     if (held_.empty() && !replaceAll_)
         return;
 
-    DWORD start = 0;
-    DWORD end = 0;
-    send(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    const auto length = static_cast<DWORD>(GetWindowTextLengthW(edit_));
+    CHARRANGE selection{};
+    send(edit_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG length = textLength(edit_);
     // Follow the end only if the user was already there.
-    const bool follow = replaceAll_ || (start == end && end == length);
+    const bool follow =
+        replaceAll_ || (selection.cpMin == selection.cpMax && selection.cpMax == length);
     const auto firstVisible = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
     const auto linesBefore = static_cast<int>(send(edit_, EM_GETLINECOUNT));
 
+    // One repaint for the lot, once the text is in and the view restored.
     send(edit_, WM_SETREDRAW, FALSE);
     if (replaceAll_) {
         SetWindowTextW(edit_, held_.c_str());
     } else {
-        send(edit_, EM_SETSEL, length, static_cast<LPARAM>(length));
+        select(edit_, length, length);
         send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(held_.c_str()));
     }
     const auto appendedLines = static_cast<int>(heldLines_);
     held_.clear();
     heldLines_ = 0;
     replaceAll_ = false;
-    const std::size_t removed = trimControl();
+    const LONG removed = trimControl();
 
     if (follow) {
-        const auto now = static_cast<WPARAM>(GetWindowTextLengthW(edit_));
-        send(edit_, EM_SETSEL, now, static_cast<LPARAM>(now));
-        // The empty line after the last CR LF at the bottom, no further:
-        // the caret's own scrolling (EM_SCROLLCARET) goes past the end of
-        // the scroll range under Wine, and the thumb leaves the bar.
-        const int lines = static_cast<int>(send(edit_, EM_GETLINECOUNT));
-        const int target = std::max(0, lines - visibleLines());
-        const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-        send(edit_, EM_LINESCROLL, 0, target - shown);
+        const LONG end = textLength(edit_);
+        select(edit_, end, end);
+        send(edit_, EM_SCROLLCARET);
     } else {
         // The user's selection and view, on the same text as before.
-        const auto shift = [removed](DWORD at) {
-            return at > removed ? at - static_cast<DWORD>(removed) : 0;
-        };
-        send(edit_, EM_SETSEL, shift(start), static_cast<LPARAM>(shift(end)));
+        const auto shift = [removed](LONG at) { return std::max(0L, at - removed); };
+        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
         const int removedLines =
             linesBefore + appendedLines - static_cast<int>(send(edit_, EM_GETLINECOUNT));
         const int target = std::max(0, firstVisible - removedLines);
@@ -221,14 +233,8 @@ void Pane::write()
         send(edit_, EM_LINESCROLL, 0, target - shown);
     }
     send(edit_, WM_SETREDRAW, TRUE);
-    RedrawWindow(edit_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
-}
-
-int Pane::visibleLines() const
-{
-    RECT client{};
-    GetClientRect(edit_, &client);
-    return std::max(1, static_cast<int>(client.bottom - client.top) / lineHeight_);
+    // The scroll bars are in the frame.
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
 }
 
 } // namespace kesmar::win32

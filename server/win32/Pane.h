@@ -12,20 +12,22 @@
 
 namespace kesmar::win32 {
 
-// A log or dump pane: a read-only multi-line EDIT. Text only ever goes in at
-// the end, so a user who is selecting or reading older lines is not
+// A log or dump pane: a read-only plain-text RichEdit. Text only ever goes
+// in at the end, so a user who is selecting or reading older lines is not
 // disturbed, and the oldest lines are dropped past a bound so that a long
 // run cannot exhaust memory.
 //
-// Each write into the control costs the thread several milliseconds (about
-// 12 under Wine, scroll bars and all), and the send clock shares the thread,
-// so appended text is held and written at most once per writeIntervalMs: the
-// append that finds the interval over writes everything held, and a timer
-// writes the last of a burst. A write that falls due while busy() is true
-// waits for writeIfDue(), or for maxHoldMs since the last one.
+// Each write into the control costs the thread milliseconds, and the send
+// clock shares the thread, so appended text is held and written at most
+// once per writeIntervalMs: the append that finds the interval over writes
+// everything held, and a timer writes the last of a burst. A write that
+// falls due while busy() is true waits for writeIfDue(), or for maxHoldMs
+// since the last one.
 //
-// EDIT rather than RichEdit: plain text is all the panes hold, the control
-// comes with the system's own USER32 and costs no less as RichEdit.
+// RichEdit rather than EDIT: under Wine an EDIT with scroll bars spent
+// 47-91 ms on one append and its repaint, RichEdit 15 (a loaded machine;
+// the EDIT without scroll bars 4), since every change of the EDIT's text
+// redraws its scroll bars at once.
 class Pane final : public TextPane
 {
   public:
@@ -33,7 +35,11 @@ class Pane final : public TextPane
     static constexpr int writeIntervalMs = 50;
     static constexpr int maxHoldMs = 100;
 
-    // Takes over an EDIT made with ES_MULTILINE | ES_READONLY.
+    // The window class to make it with (MSFTEDIT_CLASS); loads its DLL.
+    static const wchar_t *windowClass();
+
+    // Takes over a control of windowClass() made with ES_MULTILINE |
+    // ES_READONLY.
     void attach(HWND edit);
     HWND hwnd() const { return edit_; }
 
@@ -55,11 +61,9 @@ class Pane final : public TextPane
     void armTimer(long long ms);
     void write();
     void dropHeldBeyondBound();
-    std::size_t trimControl();
-    int visibleLines() const;
+    LONG trimControl();
 
     HWND edit_ = nullptr;
-    int lineHeight_ = 1;
     std::wstring held_;
     std::size_t heldLines_ = 0;
     // The held text alone is what the pane is to show: it has more lines
