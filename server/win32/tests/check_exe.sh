@@ -1,9 +1,9 @@
 #!/bin/sh
 # Cross-builds kesmar.exe (scripts/build-windows.sh, into BUILD_DIR) and
-# reads its PE headers back: a 64-bit Windows GUI program that imports from
-# the system's own DLLs only, so it runs on a bare Windows with nothing
-# installed beside it, and Fendral.dll beside it with its three exports at
-# ordinals 1, 2, 3.
+# reads its PE headers back: a 64-bit Windows GUI program with its manifest
+# that imports from the system's own DLLs only, so it runs on a bare Windows
+# with nothing installed beside it, and Fendral.dll beside it with its three
+# exports at ordinals 1, 2, 3.
 #   check_exe.sh OBJDUMP BUILD_DIR
 set -eu
 objdump="$1"
@@ -23,6 +23,12 @@ headers="$("$objdump" -p "$exe")"
 printf '%s\n' "$headers" | grep -q 'file format pei-x86-64' || fail "kesmar.exe is not x86-64"
 printf '%s\n' "$headers" | grep -q '^Subsystem[[:space:]]*0*2[[:space:]]*(Windows GUI)' ||
     fail "kesmar.exe is not a GUI program"
+
+# The manifest: common controls 6 (visual styles, tooltips that subclass
+# their tools) and the system DPI.
+grep -a -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$exe" ||
+    fail "kesmar.exe has no manifest asking for common controls 6"
+grep -a -q '<dpiAware[^>]*>true</dpiAware>' "$exe" || fail "kesmar.exe's manifest is not DPI aware"
 
 imports="$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)"
 [ -n "$imports" ] || fail "no import table read from kesmar.exe"
