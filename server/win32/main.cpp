@@ -8,7 +8,6 @@
 #include "Fatal.h"
 #include "FatalBox.h"
 #include "MainWindow.h"
-#include "Net.h"
 #include "ProgramDir.h"
 #include "WinEventLoop.h"
 #include "frmMainHandlers.h"
@@ -19,7 +18,6 @@ namespace {
 int runWindow(HINSTANCE instance, int showCommand)
 {
     setFatalReport(kesmar::win32::showFatalError);
-    runHandler([] { kesmar::net::startup(); });
     kesmar::win32::MainWindow window(instance);
     std::optional<kesmar::win32::WinEventLoop> loop;
     runHandler([&] { loop.emplace(); });
