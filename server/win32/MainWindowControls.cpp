@@ -158,10 +158,13 @@ void MainWindow::createControls()
             exStyle = WS_EX_CLIENTEDGE;
             break;
         }
-        HWND control = CreateWindowExW(exStyle, windowClass, c.caption, style, px(c.left),
-                                       px(c.top), px(c.width), px(c.height), hwnd_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
-                                       instance_, nullptr);
+        // A trackbar shows no text of its own; what it holds is the name
+        // that accessibility reads where the annotations are not kept
+        // (Wine's oleacc has none).
+        const wchar_t *text = c.kind == Kind::Slider ? c.accessibleName : c.caption;
+        HWND control = CreateWindowExW(
+            exStyle, windowClass, text, style, px(c.left), px(c.top), px(c.width), px(c.height),
+            hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
         if (!control)
             failedLastError("cannot create the window's controls");
         HFONT font = c.kind == Kind::Pane ? paneFont_.get() : uiFont_.get();
