@@ -3,12 +3,14 @@
 # so a second run costs nothing.
 #   deps.sh run      build and start kesmar (Xvfb too when there is no display)
 #   deps.sh package  the above and what building the .deb needs
+#   deps.sh windows  cross-build kesmar.exe and Fendral.dll (MinGW-w64)
 #   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
 
 run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
 package="$run file"
-test="$package libgtest-dev xvfb xauth xdotool imagemagick x11-utils
+windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
+test="$package $windows libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev clang-format
   socat python3 procps iproute2 lintian appstream desktop-file-utils
   googletest g++-mingw-w64-x86-64-posix wine wine64 xclip"
@@ -21,9 +23,10 @@ run)
     fi
     ;;
 package) packages="$package" ;;
+windows) packages="$windows" ;;
 test) packages="$test" ;;
 *)
-    echo "usage: $0 run|package|test" >&2
+    echo "usage: $0 run|package|windows|test" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,11 @@
+#include "SystemDecl.h"
+
+namespace systemlib {
+
+GetSystemTime &getSystemTime()
+{
+    static GetSystemTime f(libraryFileName, "GetSystemTime");
+    return f;
+}
+
+} // namespace systemlib

@@ -1,0 +1,180 @@
+// frmMain's messages on Win32, one function each, and the handler each runs.
+
+#include "MainWindow.h"
+
+#include <windowsx.h>
+
+#include "Fatal.h"
+#include "Text.h"
+#include "frmMainHandlers.h"
+
+namespace kesmar::win32 {
+
+FormControls MainWindow::controls()
+{
+    return FormControls{chkEvent_, chkDump_, txtStat_, txtDump_, cmdSend_, sldPeriod_};
+}
+
+void MainWindow::attach(frmMainHandlers &handlers)
+{
+    handlers_ = &handlers;
+    sldPeriod_.onValueChanged([this] { runHandler([this] { handlers_->applyPeriod(); }); });
+    // A write into a pane in the middle of a large block would hold the
+    // rest of the block back with it, so the panes write once the block is
+    // wholly with the OS.
+    for (Pane *pane : {&txtStat_, &txtDump_})
+        pane->deferWriteWhile([this] { return handlers_->askServer.bytesQueued() > 0; });
+    handlers.onSendComplete = [this] {
+        txtStat_.writeIfDue();
+        txtDump_.writeIfDue();
+    };
+}
+
+void MainWindow::show(int showCommand)
+{
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+}
+
+bool MainWindow::preTranslate(MSG &msg)
+{
+    return hwnd_ && IsDialogMessageW(hwnd_, &msg);
+}
+
+LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_NCCREATE) {
+        auto *self =
+            static_cast<MainWindow *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto *self = reinterpret_cast<MainWindow *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return self->handle(hwnd, msg, wParam, lParam);
+}
+
+LRESULT MainWindow::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+        HANDLE_MSG(hwnd, WM_CREATE, OnCreate);
+        HANDLE_MSG(hwnd, WM_COMMAND, OnCommand);
+        HANDLE_MSG(hwnd, WM_HSCROLL, OnHScroll);
+        HANDLE_MSG(hwnd, WM_NOTIFY, OnNotify);
+        HANDLE_MSG(hwnd, WM_TIMER, OnTimer);
+        HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
+        HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
+        HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
+    case DM_GETDEFID:
+        return OnGetDefId();
+    default:
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+}
+
+void MainWindow::OnCommand(HWND, int id, HWND control, UINT code)
+{
+    if (id == idMnuExit && !control) {
+        // The same unload as the frame's close button.
+        DestroyWindow(hwnd_);
+        return;
+    }
+    if (id != idCmdSend && id != idCmdMonitorInit)
+        return; // IDOK and IDCANCEL from the dialog keys have nothing to do
+    switch (code) {
+    case BN_CLICKED:
+        if (id == idCmdSend)
+            runHandler([this] { handlers_->toggleSending(); });
+        else
+            runHandler([this] { handlers_->clearPanes(); });
+        break;
+    case BN_SETFOCUS:
+        buttonFocus(control, true);
+        break;
+    case BN_KILLFOCUS:
+        buttonFocus(control, false);
+        break;
+    default:
+        break;
+    }
+}
+
+// The focused button is the default one, drawn so and pressed by Enter, as
+// in a dialog.
+void MainWindow::buttonFocus(HWND button, bool focused)
+{
+    SendMessageW(button, BM_SETSTYLE, focused ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+}
+
+LRESULT MainWindow::OnGetDefId()
+{
+    HWND focus = GetFocus();
+    if (focus && (focus == cmdSend_.hwnd() || focus == cmdMonitorInit_.hwnd()))
+        return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+    return 0;
+}
+
+void MainWindow::OnHScroll(HWND, HWND control, UINT code, int)
+{
+    if (control != sldPeriod_.hwnd() || !handlers_)
+        return;
+    sldPeriod_.moved();
+    if (code != TB_ENDTRACK)
+        tips_.sliderMoved();
+}
+
+LRESULT MainWindow::OnNotify(HWND, int, NMHDR *header)
+{
+    tips_.onNotify(*header);
+    return 0;
+}
+
+void MainWindow::OnTimer(HWND, UINT id)
+{
+    tips_.onTimer(id);
+}
+
+std::wstring MainWindow::tipText(HWND tool) const
+{
+    std::wstring text;
+    if (!handlers_)
+        return text;
+    runHandler([&] {
+        if (tool == cmdSend_.hwnd())
+            text = widen(handlers_->sendTip());
+        else if (tool == sldPeriod_.hwnd())
+            text = widen(periodTip(sldPeriod_.value()));
+    });
+    return text;
+}
+
+void MainWindow::OnActivate(HWND, UINT state, HWND, BOOL minimized)
+{
+    // A window that is no dialog keeps its focus across activation only
+    // when it gives it back itself.
+    if (state == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus))
+            lastFocus_ = focus;
+    } else if (!minimized && lastFocus_) {
+        SetFocus(lastFocus_);
+    }
+}
+
+void MainWindow::OnClose(HWND)
+{
+    DestroyWindow(hwnd_);
+}
+
+void MainWindow::OnDestroy(HWND)
+{
+    for (HWND control : {chkEvent_.hwnd(), cmdMonitorInit_.hwnd(), chkDump_.hwnd(),
+                         sldPeriod_.hwnd(), txtStat_.hwnd(), cmdSend_.hwnd(), txtDump_.hwnd()})
+        accessible_.clear(control);
+    if (handlers_)
+        runHandler([this] { handlers_->unload(); });
+    PostQuitMessage(0);
+}
+
+} // namespace kesmar::win32

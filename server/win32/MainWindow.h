@@ -1,0 +1,95 @@
+#pragma once
+
+#include <optional>
+
+#include <windows.h>
+
+#include "Accessibility.h"
+#include "Controls.h"
+#include "Handles.h"
+#include "Pane.h"
+#include "Tips.h"
+#include "Widgets.h"
+
+namespace kesmar {
+class frmMainHandlers;
+}
+
+namespace kesmar::win32 {
+
+// frmMain on Win32: the window, its controls, and which message runs which
+// handler. The window is made hidden with every control; the handlers are
+// made over its controls and attached; then load runs and the window shows.
+class MainWindow
+{
+  public:
+    static constexpr const wchar_t *title = L"Tarvolin(TCP Server)";
+
+    // Control IDs, which UI automation reports as automation IDs.
+    enum ControlId : int {
+        idChkEvent = 101,
+        idCmdMonitorInit,
+        idChkDump,
+        idSldPeriod,
+        idTxtStat,
+        idCmdSend,
+        idTxtDump,
+        idMnuExit = 201,
+    };
+
+    explicit MainWindow(HINSTANCE instance);
+    MainWindow(const MainWindow &) = delete;
+    MainWindow &operator=(const MainWindow &) = delete;
+
+    FormControls controls();
+    void attach(frmMainHandlers &handlers);
+    void show(int showCommand);
+
+    // For the message loop, before a message is translated and dispatched:
+    // the dialog keys (Tab order, Enter and Space on the focused button).
+    // True when the message has been dealt with.
+    bool preTranslate(MSG &msg);
+
+    HWND hwnd() const { return hwnd_; }
+
+  private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Made in MainWindowControls.cpp.
+    BOOL OnCreate(HWND hwnd, LPCREATESTRUCTW create);
+    void createControls();
+    void createMenu();
+
+    void OnCommand(HWND hwnd, int id, HWND control, UINT code);
+    void OnHScroll(HWND hwnd, HWND control, UINT code, int pos);
+    LRESULT OnNotify(HWND hwnd, int id, NMHDR *header);
+    void OnTimer(HWND hwnd, UINT id);
+    void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
+    void OnClose(HWND hwnd);
+    void OnDestroy(HWND hwnd);
+    LRESULT OnGetDefId();
+    void buttonFocus(HWND button, bool focused);
+    std::wstring tipText(HWND tool) const;
+
+    HINSTANCE instance_;
+    HWND hwnd_ = nullptr;
+    int dpi_ = 96;
+    UniqueFont uiFont_;
+    UniqueFont paneFont_;
+    AccessibleNames accessible_;
+    Tips tips_;
+
+    CheckBoxControl chkEvent_;
+    ButtonControl cmdMonitorInit_;
+    CheckBoxControl chkDump_;
+    SliderControl sldPeriod_;
+    Pane txtStat_;
+    ButtonControl cmdSend_;
+    Pane txtDump_;
+
+    frmMainHandlers *handlers_ = nullptr;
+    HWND lastFocus_ = nullptr; // given back when the window is activated again
+};
+
+} // namespace kesmar::win32

@@ -1,0 +1,240 @@
+#include "Pane.h"
+
+#include <algorithm>
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include "Fatal.h"
+#include "Text.h"
+
+namespace kesmar::win32 {
+
+namespace {
+
+constexpr UINT_PTR subclassId = 1;
+// Clear of the control's own timers.
+constexpr UINT_PTR writeTimerId = 0x6B50;
+
+std::size_t countLines(std::wstring_view text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), L'\n'));
+}
+
+LRESULT send(HWND edit, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    return SendMessageW(edit, msg, wParam, lParam);
+}
+
+// Characters as selections count them: a line ends in one CR in the control.
+LONG textLength(HWND edit)
+{
+    GETTEXTLENGTHEX how{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return static_cast<LONG>(send(edit, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how)));
+}
+
+void select(HWND edit, LONG start, LONG end)
+{
+    CHARRANGE range{start, end};
+    send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+} // namespace
+
+const wchar_t *Pane::windowClass()
+{
+    if (!GetModuleHandleW(L"msftedit.dll") && !LoadLibraryW(L"msftedit.dll"))
+        failedLastError("cannot load the text panes' control (msftedit.dll)");
+    return MSFTEDIT_CLASS;
+}
+
+void Pane::attach(HWND edit)
+{
+    edit_ = edit;
+    send(edit_, EM_SETTEXTMODE, TM_PLAINTEXT);
+    send(edit_, EM_SETUNDOLIMIT, 0);
+    // Past the default 32,767 characters: the bound that matters is lines.
+    send(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
+    // No wrapping: one line of the log is one line of the pane.
+    send(edit_, EM_SETTARGETDEVICE, 0, 1);
+    // The system's window background, read-only or not.
+    send(edit_, EM_SETBKGNDCOLOR, TRUE, 0);
+    SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK Pane::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR self)
+{
+    if (msg == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, subclassProc, subclassId);
+        return DefSubclassProc(hwnd, msg, wParam, lParam);
+    }
+    return reinterpret_cast<Pane *>(self)->handle(msg, wParam, lParam);
+}
+
+LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_GETDLGCODE:
+        // Tab and Enter belong to the window (focus order, the focused
+        // button), and Tab must not select the whole pane on the way in.
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_KEYDOWN:
+        // Ctrl+A selects all on every version of the control.
+        if (wParam == 'A' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
+            send(edit_, EM_SETSEL, 0, -1);
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == 1) // the Ctrl+A character: nothing to type into a read-only pane
+            return 0;
+        break;
+    case WM_TIMER:
+        if (wParam == writeTimerId) {
+            runHandler([this] { write(); });
+            return 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(edit_, msg, wParam, lParam);
+}
+
+void Pane::appendText(std::string_view text)
+{
+    const std::wstring wide = widen(text);
+    held_ += wide;
+    heldLines_ += countLines(wide);
+    dropHeldBeyondBound();
+    holdOrWrite();
+}
+
+void Pane::clearText()
+{
+    held_.clear();
+    heldLines_ = 0;
+    replaceAll_ = false;
+    SetWindowTextW(edit_, L"");
+    write(); // the user asked for it: show the empty pane now, and start the interval anew
+}
+
+long long Pane::msSinceWrite() const
+{
+    if (!everWritten_)
+        return maxHoldMs;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastWrite_).count();
+}
+
+void Pane::holdOrWrite()
+{
+    const long long since = msSinceWrite();
+    if (since < writeIntervalMs) {
+        // Text appended inside the interval goes in with the next append
+        // that finds it over; the timer runs from the newest append, so a
+        // steady stream never meets it and only the last of a burst waits.
+        armTimer(writeIntervalMs);
+        return;
+    }
+    if (since < maxHoldMs && busy_ && busy_()) {
+        armTimer(maxHoldMs - since);
+        return;
+    }
+    write();
+}
+
+void Pane::writeIfDue()
+{
+    if ((!held_.empty() || replaceAll_) && msSinceWrite() >= writeIntervalMs)
+        write();
+}
+
+void Pane::armTimer(long long ms)
+{
+    SetTimer(edit_, writeTimerId, static_cast<UINT>(std::max(ms, 1LL)), nullptr);
+    timerArmed_ = true;
+}
+
+void Pane::dropHeldBeyondBound()
+{
+    if (heldLines_ <= maxLines)
+        return;
+    std::size_t cut = 0;
+    for (std::size_t n = heldLines_ - maxLines; n > 0; --n)
+        cut = held_.find(L'\n', cut) + 1;
+    held_.erase(0, cut);
+    heldLines_ = maxLines;
+    replaceAll_ = true;
+}
+
+// Drops the oldest lines past the bound; returns how many characters went.
+LONG Pane::trimControl()
+{
+    const auto lines = static_cast<int>(send(edit_, EM_GETLINECOUNT));
+    const auto lastStart = send(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1));
+    // The line end of the last line leaves an empty line after it.
+    const bool lastEmpty = send(edit_, EM_LINELENGTH, static_cast<WPARAM>(lastStart)) == 0;
+    const int excess = lines - (lastEmpty ? 1 : 0) - maxLines;
+    if (excess <= 0)
+        return 0;
+    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess)));
+    select(edit_, 0, cut);
+    send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    return cut;
+}
+
+void Pane::write()
+{
+    if (timerArmed_) {
+        KillTimer(edit_, writeTimerId);
+        timerArmed_ = false;
+    }
+    lastWrite_ = Clock::now();
+    everWritten_ = true;
+    if (held_.empty() && !replaceAll_)
+        return;
+
+    CHARRANGE selection{};
+    send(edit_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG length = textLength(edit_);
+    // Follow the end only if the user was already there.
+    const bool follow =
+        replaceAll_ || (selection.cpMin == selection.cpMax && selection.cpMax == length);
+    const auto firstVisible = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
+    const auto linesBefore = static_cast<int>(send(edit_, EM_GETLINECOUNT));
+
+    // One repaint for the lot, once the text is in and the view restored.
+    send(edit_, WM_SETREDRAW, FALSE);
+    if (replaceAll_) {
+        SetWindowTextW(edit_, held_.c_str());
+    } else {
+        select(edit_, length, length);
+        send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(held_.c_str()));
+    }
+    const auto appendedLines = static_cast<int>(heldLines_);
+    held_.clear();
+    heldLines_ = 0;
+    replaceAll_ = false;
+    const LONG removed = trimControl();
+
+    if (follow) {
+        const LONG end = textLength(edit_);
+        select(edit_, end, end);
+        send(edit_, EM_SCROLLCARET);
+    } else {
+        // The user's selection and view, on the same text as before.
+        const auto shift = [removed](LONG at) { return std::max(0L, at - removed); };
+        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
+        const int removedLines =
+            linesBefore + appendedLines - static_cast<int>(send(edit_, EM_GETLINECOUNT));
+        const int target = std::max(0, firstVisible - removedLines);
+        const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
+        send(edit_, EM_LINESCROLL, 0, target - shown);
+    }
+    send(edit_, WM_SETREDRAW, TRUE);
+    // The scroll bars are in the frame.
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+}
+
+} // namespace kesmar::win32

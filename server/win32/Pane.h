@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <windows.h>
+
+#include "Controls.h"
+
+namespace kesmar::win32 {
+
+// A log or dump pane: a read-only plain-text RichEdit. Text only ever goes
+// in at the end, so a user who is selecting or reading older lines is not
+// disturbed, and the oldest lines are dropped past a bound so that a long
+// run cannot exhaust memory.
+//
+// Each write into the control costs the thread milliseconds, and the send
+// clock shares the thread, so appended text is held and written at most
+// once per writeIntervalMs: the append that finds the interval over writes
+// everything held, and a timer writes the last of a burst. A write that
+// falls due while busy() is true waits for writeIfDue(), or for maxHoldMs
+// since the last one.
+//
+// RichEdit rather than EDIT: under Wine an EDIT with scroll bars spent
+// 47-91 ms on one append and its repaint, RichEdit 15 (a loaded machine;
+// the EDIT without scroll bars 4), since every change of the EDIT's text
+// redraws its scroll bars at once.
+class Pane final : public TextPane
+{
+  public:
+    static constexpr int maxLines = 30000;
+    static constexpr int writeIntervalMs = 50;
+    static constexpr int maxHoldMs = 100;
+
+    // The window class to make it with (MSFTEDIT_CLASS); loads its DLL.
+    static const wchar_t *windowClass();
+
+    // Takes over a control of windowClass() made with ES_MULTILINE |
+    // ES_READONLY.
+    void attach(HWND edit);
+    HWND hwnd() const { return edit_; }
+
+    // Lines end in CR LF.
+    void appendText(std::string_view text) override;
+    void clearText() override;
+
+    void deferWriteWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
+    void writeIfDue();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    static LRESULT CALLBACK subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
+    LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
+    long long msSinceWrite() const;
+    void holdOrWrite();
+    void armTimer(long long ms);
+    void write();
+    void dropHeldBeyondBound();
+    LONG trimControl();
+
+    HWND edit_ = nullptr;
+    std::wstring held_;
+    std::size_t heldLines_ = 0;
+    // The held text alone is what the pane is to show: it has more lines
+    // than the bound, so nothing in the control survives the write.
+    bool replaceAll_ = false;
+    bool everWritten_ = false;
+    Clock::time_point lastWrite_{};
+    bool timerArmed_ = false;
+    std::function<bool()> busy_;
+};
+
+} // namespace kesmar::win32

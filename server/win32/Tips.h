@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+namespace kesmar::win32 {
+
+// The window's tooltips. The send button and the slider show a tip on
+// hover whose text is asked for each time it is shown, and the send
+// button's is refreshed while it stays up, so its counts move under the
+// user's eyes. The slider also shows its value under the handle while it is
+// dragged or moved with the keys, as the platform's slider does, since
+// nothing else in the window shows the period.
+class Tips
+{
+  public:
+    using TextFor = std::function<std::wstring(HWND tool)>;
+
+    void create(HWND owner, HWND sendButton, HWND slider, TextFor textFor);
+
+    // The owner's WM_NOTIFY and WM_TIMER; true when the message was a tip's.
+    bool onNotify(const NMHDR &header);
+    bool onTimer(UINT_PTR id);
+
+    // The slider has been moved by the user.
+    void sliderMoved();
+
+  private:
+    void refreshSendTip();
+    void setTrackText(const std::wstring &text);
+
+    HWND owner_ = nullptr;
+    HWND sendButton_ = nullptr;
+    HWND slider_ = nullptr;
+    // Tooltip windows are owned by the owner window and go with it.
+    HWND hover_ = nullptr;
+    HWND track_ = nullptr;
+    TextFor textFor_;
+    std::wstring shown_; // what the last TTN_GETDISPINFO handed out
+};
+
+} // namespace kesmar::win32

@@ -1,0 +1,51 @@
+#!/bin/sh
+# Cross-builds kesmar.exe (scripts/build-windows.sh, into BUILD_DIR) and
+# reads its PE headers back: a 64-bit Windows GUI program with its manifest
+# that imports from the system's own DLLs only, so it runs on a bare Windows
+# with nothing installed beside it, and Fendral.dll beside it with its three
+# exports at ordinals 1, 2, 3.
+#   check_exe.sh OBJDUMP BUILD_DIR
+set -eu
+objdump="$1"
+dir="$2"
+root="$(cd "$(dirname "$0")/../../.." && pwd)"
+"$root/scripts/build-windows.sh" "$dir" >/dev/null
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+exe="$dir/bin/kesmar.exe"
+dll="$dir/bin/Fendral.dll"
+[ -f "$dir/bin/test.txt" ] || fail "no test.txt beside kesmar.exe"
+
+headers="$("$objdump" -p "$exe")"
+printf '%s\n' "$headers" | grep -q 'file format pei-x86-64' || fail "kesmar.exe is not x86-64"
+printf '%s\n' "$headers" | grep -q '^Subsystem[[:space:]]*0*2[[:space:]]*(Windows GUI)' ||
+    fail "kesmar.exe is not a GUI program"
+
+# The manifest: common controls 6 (visual styles, tooltips that subclass
+# their tools) and the system DPI.
+grep -a -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$exe" ||
+    fail "kesmar.exe has no manifest asking for common controls 6"
+grep -a -q '<dpiAware[^>]*>true</dpiAware>' "$exe" || fail "kesmar.exe's manifest is not DPI aware"
+
+imports="$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)"
+[ -n "$imports" ] || fail "no import table read from kesmar.exe"
+for name in $imports; do
+    case "$(printf '%s' "$name" | tr 'A-Z' 'a-z')" in
+        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | shell32.dll) ;;
+        advapi32.dll | ws2_32.dll | winmm.dll | ole32.dll | oleaut32.dll | oleacc.dll) ;;
+        uxtheme.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-crt-*.dll) ;;
+        *) fail "kesmar.exe imports $name, which is no Windows system DLL" ;;
+    esac
+done
+echo "kesmar.exe imports:" $imports
+
+dump="$("$objdump" -p "$dll")"
+printf '%s\n' "$dump" | grep -q 'Ordinal Base[[:space:]]*1$' || fail "Fendral.dll's ordinal base is not 1"
+exports="$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[[[:space:]]*\([0-9]*\)\][[:space:]]*\(.*\)$/\1 \2/p' |
+    sort -n | awk '{ printf "%d %s;", $1 + 1, $2 }')"
+[ "$exports" = "1 setBit;2 setBitFloat;3 getBit;" ] || fail "Fendral.dll exports: $exports"
+echo "Fendral.dll exports: $exports"
