@@ -1,5 +1,6 @@
 #include "SendClock.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kesmar {
@@ -49,8 +50,10 @@ void SendClock::setInterval(std::int32_t milliseconds)
         return;
     }
     // Keep the rhythm: the next tick is one new period after the last one
-    // (or after switching on), not after the moment the slider moved.
-    anchorNs_ = lastDue;
+    // (or after switching on), not after the moment the slider moved. A
+    // shorter period starts no earlier than one new period ago, so slots
+    // that fell before it existed are not counted as missed.
+    anchorNs_ = std::max(lastDue, loop_.nowNs() - std::int64_t{interval_} * 1000000);
     nextIndex_ = 1;
     scheduleNext();
 }
