@@ -76,9 +76,11 @@ load_note() {
     echo "load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $(date -u +%H:%M:%S) UTC"
 }
 
-# An X server of our own; -displayfd lets it pick a free display.
+# An X server of our own; -displayfd lets it pick a free display. It must
+# not reset when its last client goes: a kesmar started during the reset
+# finds no display.
 start_xvfb() {
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" \
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$tmp/display" \
         >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 100); do
