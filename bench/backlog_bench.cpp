@@ -151,7 +151,6 @@ Tally storm(long clients, std::size_t parallel, int holdMs)
     return t;
 }
 
-
 enum class Outcome { served, refused, reset, silent, other };
 
 // One racing client, from its connect to its outcome.
@@ -178,7 +177,10 @@ Outcome raceOnce(std::barrier<> &start, std::chrono::seconds quiet, double &rese
     }
     if (err != 0) {
         ::close(fd);
-        return err == ECONNREFUSED ? Outcome::refused : Outcome::other;
+        // A reset that came before this thread looked is a reset all the same.
+        return err == ECONNREFUSED ? Outcome::refused
+               : err == ECONNRESET ? Outcome::reset
+                                   : Outcome::other;
     }
     const auto connected = Clock::now();
     p = {fd, POLLIN, 0};
@@ -236,11 +238,21 @@ RaceTally race(int rounds, int clients, int quietS)
             th.join();
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
             switch (outcomes[i]) {
-            case Outcome::served: ++t.served; break;
-            case Outcome::refused: ++t.refused; break;
-            case Outcome::reset: ++t.reset; break;
-            case Outcome::silent: ++t.silent; break;
-            case Outcome::other: ++t.other; break;
+            case Outcome::served:
+                ++t.served;
+                break;
+            case Outcome::refused:
+                ++t.refused;
+                break;
+            case Outcome::reset:
+                ++t.reset;
+                break;
+            case Outcome::silent:
+                ++t.silent;
+                break;
+            case Outcome::other:
+                ++t.other;
+                break;
             }
             t.slowestReset = std::max(t.slowestReset, resetAfter[i]);
         }
