@@ -10,7 +10,7 @@ run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
 package="$run file"
 test="$package libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev
-  socat python3 procps iproute2 lintian appstream desktop-file-utils"
+  socat python3 procps iproute2 nftables lintian appstream desktop-file-utils"
 
 case "${1:-}" in
 run)

@@ -5,6 +5,8 @@
 
 #include <QSocketNotifier>
 
+#include "SocketOptions.h"
+
 #ifdef _WIN32
 #include <winsock2.h>
 #else
@@ -37,6 +39,13 @@ void setBufferOption(qintptr fd, int option, std::int32_t bytes)
 SockCtl::SockCtl(QObject *parent) : QObject(parent)
 {
     connect(&server_, &QTcpServer::newConnection, this, &SockCtl::takePending);
+    peerWindow_.setInterval(kesmar::peerWindowCheckMs);
+    connect(&peerWindow_, &QTimer::timeout, this, [this] {
+        if (conn_)
+            kesmar::followPeerWindow(conn_->socketDescriptor());
+        else
+            peerWindow_.stop();
+    });
 }
 
 SockCtl::~SockCtl()
@@ -149,6 +158,9 @@ void SockCtl::Accept(std::int32_t &requestID)
 void SockCtl::attach(QTcpSocket *socket)
 {
     applyOptions(socket);
+    // A client that vanishes without a word is noticed and let go.
+    kesmar::keepConnectionAlive(socket->socketDescriptor());
+    peerWindow_.start();
     // Bounds what Qt reads ahead of us; the rest waits in the OS buffer.
     socket->setReadBufferSize(std::max<qint64>(receiveBuffer_, 4096));
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {

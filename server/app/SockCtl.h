@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "SendQueue.h"
 
@@ -115,6 +116,7 @@ class SockCtl : public QObject
     bool reportPosted_ = false;
     SendQueue queue_;
     std::unique_ptr<QSocketNotifier> writable_;
+    QTimer peerWindow_; // while connected: see kesmar::followPeerWindow
 
     QTcpServer server_;
     std::map<std::int32_t, QTcpSocket *> pending_;
