@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages a task needs; only missing ones are fetched,
 # so a second run costs nothing.
-#   deps.sh run      build and start kesmar (Xvfb too when there is no display)
+#   deps.sh run      build and start kesmar (Xvfb too when there is no display,
+#                    Qt's Wayland platform on a Wayland desktop)
 #   deps.sh package  the above and what building the .deb needs
 #   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
@@ -17,6 +18,10 @@ run)
     packages="$run"
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         packages="$packages xvfb xauth"
+    fi
+    # A native window on a Wayland desktop, rather than one through XWayland.
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        packages="$packages qt6-wayland"
     fi
     ;;
 package) packages="$package" ;;
