@@ -51,7 +51,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     createControls();
     wireNotifications();
-    new SendStatsTip(cmdSend, askServer, tmr1);
+    new SendStatsTip(cmdSend, askServer, tmr1, sendBuf);
 }
 
 std::filesystem::path frmMain::defaultPatternFile()

@@ -44,6 +44,8 @@ class tst_Server : public QObject
     void sendLinesAddUpToBytesSent_data();
     void sendLinesAddUpToBytesSent();
     void sendButtonTipCountsSinceSwitchedOn();
+    void sendButtonTipGivesBlockSize_data();
+    void sendButtonTipGivesBlockSize();
 
   private:
     QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
@@ -315,15 +317,18 @@ void tst_Server::sendLinesAddUpToBytesSent()
     QVERIFY2(sendLines <= 2 * ticks.count(), qPrintable(QString::number(sendLines)));
 }
 
+static QString sendButtonTip(frmMain *w)
+{
+    const QPoint at(5, 5);
+    QHelpEvent help(QEvent::ToolTip, at, w->cmdSend->mapToGlobal(at));
+    QCoreApplication::sendEvent(w->cmdSend, &help);
+    return QToolTip::text();
+}
+
 void tst_Server::sendButtonTipCountsSinceSwitchedOn()
 {
-    const auto tip = [this] {
-        const QPoint at(5, 5);
-        QHelpEvent help(QEvent::ToolTip, at, w->cmdSend->mapToGlobal(at));
-        QCoreApplication::sendEvent(w->cmdSend, &help);
-        return QToolTip::text();
-    };
-    QCOMPARE(tip(), QStringLiteral("まだ送信していません"));
+    const auto tip = [this] { return sendButtonTip(w); };
+    QCOMPARE(tip(), QStringLiteral("ブロック 9 バイト\nまだ送信していません"));
     QTcpSocket *c = connectClient();
     QTRY_VERIFY(w->askServer->isConnected());
     w->sldPeriod->setValue(10);
@@ -337,6 +342,37 @@ void tst_Server::sendButtonTipCountsSinceSwitchedOn()
     w->cmdSend->click();
     QVERIFY(tip().contains(QStringLiteral("送信したブロック: 0\n")));
     QVERIFY(tip().contains(QStringLiteral("飛ばしたブロック: 0\n")));
+}
+
+// A pattern without records starts the server as any other; the tip says
+// why 送信 then sends nothing.
+void tst_Server::sendButtonTipGivesBlockSize_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("one record") << QByteArray("x,0,0,16,1\r\n") << "ブロック 2 バイト";
+    const QString nothing = QStringLiteral("ブロック 0 バイト: 送るものがありません");
+    QTest::newRow("empty file") << QByteArray() << nothing;
+    QTest::newRow("blank lines") << QByteArray("\r\n  \r\n\r\n") << nothing;
+    QTest::newRow("bare byte order mark") << QByteArray("\xEF\xBB\xBF") << nothing;
+}
+
+void tst_Server::sendButtonTipGivesBlockSize()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(QString, firstLine);
+    QTemporaryDir other;
+    QFile f(other.filePath("test.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(pattern);
+    f.close();
+    delete w;
+    w = new frmMain;
+    w->load(other.filePath("test.txt"));
+    QVERIFY(w->askServer->isListening());
+    QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
+    w->cmdSend->click();
+    QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
 }
 
 QTEST_MAIN(tst_Server)
