@@ -99,14 +99,11 @@ void SockCtl::Listen()
 {
     if (server_.isListening())
         return;
-    // One client at a time: nothing waits in the backlog behind it. The OS
-    // completes handshakes for as many clients as the listen backlog holds,
-    // and those still queued when Accept closes the listener are reset
-    // unserved after their connect succeeded; the smallest backlog keeps
-    // that to the odd one (Qt's default is 50).
+    // One client at a time; what the OS may queue meanwhile is weighed at
+    // listenBacklog. Qt's default is 50.
     server_.setMaxPendingConnections(1);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
-    server_.setListenBacklogSize(0);
+    server_.setListenBacklogSize(kesmar::listenBacklog);
 #endif
     if (!server_.listen(QHostAddress::Any, static_cast<quint16>(localPort_)))
         throw SockCtlError("cannot listen on TCP port " + std::to_string(localPort_) + ": " +

@@ -1,3 +1,7 @@
+#include <atomic>
+#include <barrier>
+#include <thread>
+
 #include <QCheckBox>
 #include <QHelpEvent>
 #include <QPushButton>
@@ -46,6 +50,7 @@ class tst_Server : public QObject
     void sendButtonTipCountsSinceSwitchedOn();
     void sendButtonTipGivesBlockSize_data();
     void sendButtonTipGivesBlockSize();
+    void clientsConnectingTogetherAreEachAnswered();
 
   private:
     QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
@@ -373,6 +378,50 @@ void tst_Server::sendButtonTipGivesBlockSize()
     QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
     w->cmdSend->click();
     QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
+}
+
+// Three clients connecting at the same moment, round after round: each one
+// is served (the pattern reaches it), refused or reset, and none is left
+// connected to nothing. With a listen backlog of 0, about one in ten was.
+void tst_Server::clientsConnectingTogetherAreEachAnswered()
+{
+    enum Answer { served, refused, reset, silent };
+    const auto client = [](std::barrier<> &start) {
+        QTcpSocket s;
+        start.arrive_and_wait();
+        s.connectToHost(QHostAddress::LocalHost, frmMain::port);
+        // Past the kernel's SYN retries at 1 and 3 s.
+        if (!s.waitForConnected(10000))
+            return s.error() == QAbstractSocket::ConnectionRefusedError ? refused : reset;
+        if (s.waitForReadyRead(3000))
+            return served;
+        return s.state() == QAbstractSocket::ConnectedState ? silent : reset;
+    };
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    int count[4] = {};
+    for (int round = 0; round < 30; ++round) {
+        std::barrier<> start(3);
+        Answer answers[3];
+        std::vector<std::thread> clients;
+        for (Answer &a : answers)
+            clients.emplace_back([&] { a = client(start); });
+        // The server answers from this thread's event loop.
+        std::atomic<bool> done = false;
+        std::thread joiner([&] {
+            for (std::thread &c : clients)
+                c.join();
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        joiner.join();
+        for (const Answer a : answers)
+            ++count[a];
+        QTRY_VERIFY(w->askServer->isListening());
+    }
+    QCOMPARE(count[silent], 0);
+    QVERIFY(count[served] >= 30);
+    QCOMPARE(countStarting(w->txtStat, "Accept requestID = "), count[served]);
 }
 
 QTEST_MAIN(tst_Server)
