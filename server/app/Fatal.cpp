@@ -21,7 +21,10 @@ namespace {
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
 // Asked the way Qt's X11 platform asks, authorisation included. Without
-// libxcb there is no asking, and Qt decides.
+// libxcb there is no asking, and Qt decides. The connection that answers is
+// kept for the program's life: an X server whose last client leaves resets
+// (Xvfb under xvfb-run does), and Qt, connecting a moment later, would find
+// it resetting and abort.
 bool xServerAnswers()
 {
     QLibrary xcb(QStringLiteral("xcb"), 1);
@@ -29,13 +32,10 @@ bool xServerAnswers()
         reinterpret_cast<void *(*)(const char *, int *)>(xcb.resolve("xcb_connect"));
     const auto hasError =
         reinterpret_cast<int (*)(void *)>(xcb.resolve("xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<void (*)(void *)>(xcb.resolve("xcb_disconnect"));
-    if (!connect || !hasError || !disconnect)
+    if (!connect || !hasError)
         return true;
-    void *connection = connect(nullptr, nullptr);
-    const bool answers = hasError(connection) == 0;
-    disconnect(connection);
-    return answers;
+    static void *const connection = connect(nullptr, nullptr);
+    return hasError(connection) == 0;
 }
 
 // Where a Wayland client looks for its compositor; empty when it cannot tell.
