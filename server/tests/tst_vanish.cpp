@@ -127,7 +127,7 @@ void tst_Vanish::vanishedClientIsLetGo()
     QVERIFY(dropSegmentsOf(ntohs(own.sin_port)));
     // Gone 30 s after its last sign of life; before, it held the server for
     // about 15 minutes with sending on, and for good with sending off.
-    QTRY_VERIFY_WITH_TIMEOUT(w->askServer->isListening(), 75000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->askServer->isListening(), 60000);
     QCOMPARE(countStarting(w->txtStat, "Close "), 1);
 }
 
