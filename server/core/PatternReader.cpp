@@ -299,14 +299,12 @@ class Reader
         if (*p_ != '"') {
             // Only a label can hold a NUL byte and still be read; one that
             // does is remembered for a record the file's end cuts short.
-            do {
-                const char *p = p_;
-                while (p != end_ && isFieldText(*p))
-                    ++p;
-                labelHasNul_ =
-                    labelHasNul_ || std::memchr(p_, '\0', static_cast<std::size_t>(p - p_));
-                p_ = p;
-            } while (p_ == end_ && refill());
+            bool nul = false;
+            skipWhile([&nul](char c) {
+                nul |= c == '\0';
+                return isFieldText(c);
+            });
+            labelHasNul_ = nul;
             return;
         }
         const std::int64_t openLine = line_;
