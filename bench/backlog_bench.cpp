@@ -7,9 +7,22 @@
 // that succeeded beyond them was completed by the OS for a client the program
 // never accepted, and was reset unserved.
 //   backlog_bench [clients, default 5000] [parallel, default 50] [hold_ms, default 10]
+//
+// The race: `clients` clients (default 3) connect at the same moment,
+// `rounds` times, with sending on every 10 ms. Each one is served (a byte of
+// the pattern arrives; it then closes, and the server listens again),
+// refused, reset (an end or a reset after its connect succeeded), or silent:
+// connected, and neither a byte nor an end within quiet_s.
+//   backlog_bench race [rounds, default 200] [clients, default 3] [quiet_s, default 5]
+#include <algorithm>
+#include <barrier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +37,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -136,13 +151,126 @@ Tally storm(long clients, std::size_t parallel, int holdMs)
     return t;
 }
 
+enum class Outcome { served, refused, reset, silent, other };
+
+// One racing client, from its connect to its outcome.
+Outcome raceOnce(std::barrier<> &start, std::chrono::seconds quiet, double &resetAfter)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(frmMain::port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    start.arrive_and_wait();
+    Outcome out = Outcome::other;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
+        out = errno == ECONNREFUSED ? Outcome::refused : Outcome::other;
+        ::close(fd);
+        return out;
+    }
+    // Past the kernel's SYN retries at 1 and 3 s.
+    pollfd p{fd, POLLOUT, 0};
+    int err = ETIMEDOUT;
+    if (::poll(&p, 1, 10000) == 1) {
+        socklen_t len = sizeof err;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    }
+    if (err != 0) {
+        ::close(fd);
+        // A reset that came before this thread looked is a reset all the same.
+        return err == ECONNREFUSED ? Outcome::refused
+               : err == ECONNRESET ? Outcome::reset
+                                   : Outcome::other;
+    }
+    const auto connected = Clock::now();
+    p = {fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(quiet.count() * 1000)) == 1) {
+        char byte;
+        if (::recv(fd, &byte, 1, 0) > 0) {
+            out = Outcome::served;
+        } else {
+            out = Outcome::reset;
+            resetAfter = std::chrono::duration<double>(Clock::now() - connected).count();
+        }
+    } else {
+        out = Outcome::silent;
+    }
+    ::close(fd);
+    return out;
+}
+
+// The kernel's counters of this network namespace, by name.
+std::map<std::string, long> tcpExt()
+{
+    std::ifstream in("/proc/net/netstat");
+    std::map<std::string, long> counters;
+    std::string names, values;
+    while (std::getline(in, names) && std::getline(in, values)) {
+        if (names.rfind("TcpExt:", 0) != 0)
+            continue;
+        std::istringstream n(names), v(values);
+        std::string name, value;
+        while (n >> name && v >> value)
+            counters[name] = std::atol(value.c_str());
+    }
+    return counters;
+}
+
+struct RaceTally
+{
+    long served = 0, refused = 0, reset = 0, silent = 0, other = 0;
+    double slowestReset = 0;
+};
+
+RaceTally race(int rounds, int clients, int quietS)
+{
+    RaceTally t;
+    for (int r = 0; r < rounds; ++r) {
+        std::barrier<> start(clients);
+        std::vector<Outcome> outcomes(static_cast<std::size_t>(clients));
+        std::vector<double> resetAfter(outcomes.size(), 0);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < outcomes.size(); ++i)
+            threads.emplace_back([&, i] {
+                outcomes[i] = raceOnce(start, std::chrono::seconds(quietS), resetAfter[i]);
+            });
+        for (std::thread &th : threads)
+            th.join();
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            switch (outcomes[i]) {
+            case Outcome::served:
+                ++t.served;
+                break;
+            case Outcome::refused:
+                ++t.refused;
+                break;
+            case Outcome::reset:
+                ++t.reset;
+                break;
+            case Outcome::silent:
+                ++t.silent;
+                break;
+            case Outcome::other:
+                ++t.other;
+                break;
+            }
+            t.slowestReset = std::max(t.slowestReset, resetAfter[i]);
+        }
+        // The served client's close sends the server back to listening.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return t;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const long clients = argc > 1 ? std::atol(argv[1]) : 5000;
-    const std::size_t parallel = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 50;
-    const int holdMs = argc > 3 ? std::atoi(argv[3]) : 10;
+    const bool raceMode = argc > 1 && std::strcmp(argv[1], "race") == 0;
+    const int first = raceMode ? 2 : 1;
+    const auto arg = [&](int i, long fallback) {
+        return argc > first + i ? std::atol(argv[first + i]) : fallback;
+    };
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
@@ -154,29 +282,69 @@ int main(int argc, char **argv)
     pattern.close();
     frmMain w;
     w.load(dir.filePath("test.txt"));
-
-    Tally t;
+    const auto logged = [&w] {
+        long n = 0;
+        for (const QString &line : w.txtStat->toPlainText().split(QLatin1Char('\n')))
+            n += line.startsWith(QLatin1String("Accept requestID = "));
+        return n;
+    };
     const auto t0 = Clock::now();
+    const auto seconds = [&t0] { return std::chrono::duration<double>(Clock::now() - t0).count(); };
+    // Lets the last close reach the log before counting.
+    const auto quitSoon = [&app] {
+        QMetaObject::invokeMethod(&app, [] { QTimer::singleShot(500, qApp, &QApplication::quit); });
+    };
+
+    if (raceMode) {
+        const int rounds = static_cast<int>(arg(0, 200));
+        const int clients = static_cast<int>(std::max(arg(1, 3), 1L));
+        const int quietS = static_cast<int>(arg(2, 5));
+        // The served client is the one that gets the pattern.
+        w.sldPeriod->setValue(10);
+        w.cmdSend->click();
+        std::map<std::string, long> before = tcpExt();
+        RaceTally t;
+        std::thread client([&] {
+            t = race(rounds, clients, quietS);
+            quitSoon();
+        });
+        app.exec();
+        client.join();
+        std::map<std::string, long> after = tcpExt();
+        const long succeeded = t.served + t.reset + t.silent;
+        std::printf("%d rounds of %d clients at once, silent after %d s without a byte or an "
+                    "end; %.1f s\n",
+                    rounds, clients, quietS, seconds());
+        std::printf("%7s %7s %7s %7s %7s %9s %7s %11s %9s %9s\n", "served", "refused", "reset",
+                    "silent", "other", "succeeded", "logged", "succeeded,", "syn", "listen");
+        std::printf("%7s %7s %7s %7s %7s %9s %7s %11s %9s %9s\n", "", "", "", "", "", "", "",
+                    "not logged", "cookies", "overflows");
+        std::printf("%7ld %7ld %7ld %7ld %7ld %9ld %7ld %11ld %9ld %9ld\n", t.served, t.refused,
+                    t.reset, t.silent, t.other, succeeded, logged(), succeeded - logged(),
+                    after["SyncookiesSent"] - before["SyncookiesSent"],
+                    after["ListenOverflows"] - before["ListenOverflows"]);
+        std::printf("slowest reset after its connect: %.3f s\n", t.slowestReset);
+        return 0;
+    }
+
+    const long clients = arg(0, 5000);
+    const auto parallel = static_cast<std::size_t>(arg(1, 50));
+    const int holdMs = static_cast<int>(arg(2, 10));
+    Tally t;
     std::thread client([&] {
         t = storm(clients, parallel, holdMs);
-        // Lets the last close reach the log before counting.
-        QMetaObject::invokeMethod(&app, [] { QTimer::singleShot(500, qApp, &QApplication::quit); });
+        quitSoon();
     });
     app.exec();
     client.join();
-    const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-
-    long logged = 0;
-    for (const QString &line : w.txtStat->toPlainText().split(QLatin1Char('\n')))
-        logged += line.startsWith(QLatin1String("Accept requestID = "));
     std::printf("%ld clients, %zu at a time, served after %d ms without a reset; %.1f s\n", clients,
-                parallel, holdMs, secs);
+                parallel, holdMs, seconds());
     std::printf("%9s %9s %9s %9s %9s %9s %9s %9s %13s\n", "attempts", "refused", "succeeded",
                 "reset", "served", "timeout", "other", "logged", "succeeded,");
     std::printf("%9s %9s %9s %9s %9s %9s %9s %9s %13s\n", "", "", "", "", "", "", "", "",
                 "not logged");
     std::printf("%9ld %9ld %9ld %9ld %9ld %9ld %9ld %9ld %13ld\n", t.attempts, t.refused,
-                t.succeeded, t.resetAfterSuccess, t.served, t.timedOut, t.otherErrors, logged,
-                t.succeeded - logged);
+                t.succeeded, t.resetAfterSuccess, t.served, t.timedOut, t.otherErrors, logged(),
+                t.succeeded - logged());
     return 0;
 }

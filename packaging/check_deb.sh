@@ -39,6 +39,8 @@ done
 depends="$(dpkg-deb -f "$deb" Depends)"
 printf '%s\n' "$depends" | grep -q 'libqt6widgets6' || fail "Depends: $depends"
 echo "Depends: $depends"
+recommends="$(dpkg-deb -f "$deb" Recommends)"
+[ "$recommends" = qt6-wayland ] || fail "Recommends: $recommends"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages a task needs; only missing ones are fetched,
 # so a second run costs nothing.
-#   deps.sh run      build and start kesmar (Xvfb too when there is no display)
+#   deps.sh run      build and start kesmar (Xvfb too when there is no display,
+#                    Qt's Wayland platform on a Wayland desktop)
 #   deps.sh package  the above and what building the .deb needs
 #   deps.sh windows  cross-build kesmar.exe and Fendral.dll (MinGW-w64)
 #   deps.sh test     all of the above and what the tests and benchmarks need
@@ -12,7 +13,7 @@ package="$run file"
 windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
 test="$package $windows libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev clang-format
-  socat python3 procps iproute2 lintian appstream desktop-file-utils
+  socat python3 procps iproute2 nftables lintian appstream desktop-file-utils
   googletest g++-mingw-w64-x86-64-posix wine wine64 xclip"
 
 case "${1:-}" in
@@ -20,6 +21,10 @@ run)
     packages="$run"
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         packages="$packages xvfb xauth"
+    fi
+    # A native window on a Wayland desktop, rather than one through XWayland.
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        packages="$packages qt6-wayland"
     fi
     ;;
 package) packages="$package" ;;

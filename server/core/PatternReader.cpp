@@ -151,6 +151,7 @@ class Reader
         checkStart();
         while (skipBlankLines()) {
             recordLine_ = line_;
+            labelHasNul_ = false;
             std::int32_t fields[fieldCount] = {};
             std::int64_t fieldLine[fieldCount] = {};
             for (int f = 0; f < fieldCount; ++f) {
@@ -181,8 +182,12 @@ class Reader
     // user has to look.
     [[noreturn]] void endsInRecord(int fieldsRead) const
     {
-        fail(recordLine_, "the file ends in the middle of a record (" + std::to_string(fieldsRead) +
-                              " of 5 fields)");
+        fail(recordLine_,
+             "the file ends in the middle of a record (" + std::to_string(fieldsRead) +
+                 " of 5 fields)" +
+                 (labelHasNul_ ? "; a file with NUL bytes where a field should be is most likely "
+                                 "not a text file"
+                               : ""));
     }
 
     // Whether a byte is there to look at, fetching the next piece if needed.
@@ -221,9 +226,9 @@ class Reader
     {
         if (!more())
             return;
-        if (end_ - p_ < 3 && next_) {
+        if (end_ - p_ < 4 && next_) {
             head_ = std::string(p_, static_cast<std::size_t>(end_ - p_));
-            while (head_.size() < 3 && !atEnd_) {
+            while (head_.size() < 4 && !atEnd_) {
                 const std::string_view piece = (*next_)();
                 atEnd_ = piece.empty();
                 head_.append(piece);
@@ -231,10 +236,14 @@ class Reader
             p_ = head_.data();
             end_ = p_ + head_.size();
         }
-        const std::string_view start(p_, std::min<std::size_t>(end_ - p_, 3));
+        const std::string_view start(p_, std::min<std::size_t>(end_ - p_, 4));
+        using namespace std::string_view_literals;
         // Editors on Windows like to start UTF-8 files with a byte order mark.
-        if (start == "\xEF\xBB\xBF")
+        if (start.substr(0, 3) == "\xEF\xBB\xBF")
             p_ += 3;
+        else if (start == "\xFF\xFE\0\0"sv || start == "\0\0\xFE\xFF"sv)
+            fail(1, "the file is UTF-32 text (it starts with a UTF-32 byte order mark); "
+                    "save it as ASCII or UTF-8");
         else if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF")
             fail(1, "the file is UTF-16 text (it starts with a UTF-16 byte order mark); "
                     "save it as ASCII or UTF-8");
@@ -288,7 +297,14 @@ class Reader
     void readLabel()
     {
         if (*p_ != '"') {
-            skipWhile(isFieldText);
+            // Only a label can hold a NUL byte and still be read; one that
+            // does is remembered for a record the file's end cuts short.
+            bool nul = false;
+            skipWhile([&nul](char c) {
+                nul |= c == '\0';
+                return isFieldText(c);
+            });
+            labelHasNul_ = nul;
             return;
         }
         const std::int64_t openLine = line_;
@@ -456,6 +472,7 @@ class Reader
     std::uint64_t carried_ = 0;
     std::uint64_t carriedBlanks_ = 0; // blanks at the end of what was carried
     bool hasNul_ = false;
+    bool labelHasNul_ = false; // in the record being read
     std::string_view fileName_;
     // 64 bits: a file may well hold more than 2^31 line ends.
     std::int64_t line_ = 1;
@@ -531,6 +548,9 @@ class PatternFile
         // Checked again on what was opened, in case the name changed hands;
         // without O_NONBLOCK a pipe put there meanwhile would block the open.
         fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // The open would have to wait for a lease (Linux) to be given up.
+        if (fd_ < 0 && errno == EWOULDBLOCK)
+            refuse(path, "another program holds the file; try again once it lets go of it");
         if (fd_ < 0)
             refuse(path, std::strerror(errno));
         struct stat st;

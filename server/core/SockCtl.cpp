@@ -3,6 +3,8 @@
 #include <limits>
 #include <string>
 
+#include "SocketOptions.h"
+
 namespace kesmar {
 
 namespace {
@@ -12,9 +14,6 @@ std::int32_t clampToInt32(std::int64_t v)
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
 }
-
-// One client at a time: nothing is meant to wait behind it.
-constexpr int listenBacklog = 0;
 
 } // namespace
 
@@ -75,7 +74,7 @@ void SockCtl::Listen()
     if (isListening())
         return;
     try {
-        listener_ = net::listenTcp(static_cast<std::uint16_t>(localPort_), listenBacklog,
+        listener_ = net::listenTcp(static_cast<std::uint16_t>(localPort_), kesmar::listenBacklog,
                                    receiveBuffer_, sendBuffer_);
     } catch (const net::Error &e) {
         throw SockCtlError("cannot listen on TCP port " + std::to_string(localPort_) + ": " +
@@ -144,15 +143,34 @@ void SockCtl::Accept(std::int32_t &requestID)
     dropConnection();
     conn_ = s;
     applyOptions(conn_);
+    // A client that vanishes without a word is noticed and let go.
+    keepConnectionAlive(conn_);
+    peerWindowDueNs_ = loop_.nowNs();
+    followWindow();
     // Data that came with the connection is reported as soon as the loop
     // looks at the socket.
     loop_.watch(conn_, connectionSink_);
+}
+
+// keepConnectionAlive's bound on unacknowledged data is lifted while the
+// client keeps its window shut; this looks at most once a second, on the
+// events a connection brings (every tick while sending, every read, every
+// wait for room). With sending off nothing new is queued, so the window
+// matters only for what the OS still holds from before.
+void SockCtl::followWindow()
+{
+    const std::int64_t now = loop_.nowNs();
+    if (now < peerWindowDueNs_)
+        return;
+    peerWindowDueNs_ = now + std::int64_t{peerWindowCheckMs} * 1000000;
+    followPeerWindow(conn_);
 }
 
 void SockCtl::connectionReadable()
 {
     if (!isConnected())
         return;
+    followWindow();
     const net::Socket s = conn_;
     if (const std::int64_t n = net::bytesReadable(s); n > 0) {
         events_.DataArrival(clampToInt32(n));
@@ -172,6 +190,7 @@ void SockCtl::SendData(std::span<const std::uint8_t> bytes)
 {
     if (!isConnected() || bytes.empty())
         return;
+    followWindow();
     // What the OS took since the last tick is reported once, not per piece.
     if (taken_ > 0)
         progressDue();
@@ -188,6 +207,7 @@ void SockCtl::flushQueue()
 {
     if (!isConnected())
         return;
+    followWindow();
     const SendQueue::Fed fed = queue_.feed(conn_);
     taken_ += fed.bytes;
     sentCopies_ += fed.copies;

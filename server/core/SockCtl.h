@@ -119,6 +119,7 @@ class SockCtl
     void closeListener();
     void dropConnection();
     void flushQueue();
+    void followWindow();
     void progressDue();
     void reportProgress();
 
@@ -135,6 +136,7 @@ class SockCtl
     std::int64_t taken_ = 0;          // bytes taken by the OS and not yet reported
     bool reportPosted_ = false;
     bool writeWanted_ = false;
+    std::int64_t peerWindowDueNs_ = 0;
     SendQueue queue_;
     // Calls posted to the loop outlive nothing: they check this first.
     std::shared_ptr<bool> alive_;

@@ -146,9 +146,15 @@ void frmMainHandlers::unload()
 
 std::string frmMainHandlers::sendTip() const
 {
+    // An empty test.txt starts the server all the same; this says why nothing
+    // ever arrives.
+    const std::string block = sendBuf.empty()
+                                  ? "ブロック 0 バイト: 送るものがありません\n"
+                                  : "ブロック " + std::to_string(sendBuf.size()) + " バイト\n";
     if (!everOn_)
-        return "まだ送信していません";
-    return "送信を始めてから\n"
+        return block + "まだ送信していません";
+    return block +
+           "送信を始めてから\n"
            "送信したブロック: " +
            std::to_string(askServer.sentCopies() - sent0_) +
            "\n"

@@ -3,8 +3,9 @@
 #include "Fatal.h"
 
 // On X11 and Wayland desktops, ends the program with a plain report when
-// there is no display to open the window on (Qt itself would abort). A
-// platform chosen with QT_QPA_PLATFORM or -platform is left to Qt.
+// there is no display to open the window on, or none that answers (Qt itself
+// would abort). A platform chosen with QT_QPA_PLATFORM or -platform is left
+// to Qt.
 void requireDisplay(int argc, char **argv);
 
 // Process-wide settings of the platform layer, made once before the window.

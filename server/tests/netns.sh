@@ -10,6 +10,8 @@ set -eu
 if [ "${1:-}" = --inside ]; then
     shift
     ip link set lo up
+    # Tells a test that it may change this namespace's firewall.
+    export KESMAR_PRIVATE_NETNS=1
     exec "$@"
 fi
 

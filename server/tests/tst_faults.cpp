@@ -229,6 +229,16 @@ void tst_Faults::badStartupEndsWithReport_data()
                                    "WAYLAND_DISPLAY is set). kesmar shows a window; to run it "
                                    "without a display, start it under a virtual X server: "
                                    "xvfb-run -a ";
+    // Before, Qt's abort, status 134, and advice to reinstall.
+    QTest::newRow("X display that does not answer")
+        << "x11" << QByteArray("x,0,0,8,1\r\n")
+        << "kesmar: cannot open a window: no X server answers on display \":59\" (DISPLAY). "
+           "Start kesmar on a running desktop, or without one under a virtual X server: "
+           "xvfb-run -a ";
+    QTest::newRow("Wayland display that does not answer")
+        << "wayland" << QByteArray("x,0,0,8,1\r\n")
+        << "kesmar: cannot open a window: no Wayland compositor answers on display "
+           "\"wayland-9\" (WAYLAND_DISPLAY, socket HOME/wayland-9). Start kesmar";
 #endif
 }
 
@@ -267,9 +277,16 @@ void tst_Faults::badStartupEndsWithReport()
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    if (setup == "nodisplay") {
+    if (setup == "nodisplay" || setup == "x11" || setup == "wayland") {
         for (const char *var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(var);
+    }
+    if (setup == "x11")
+        env.insert("DISPLAY", ":59");
+    if (setup == "wayland") {
+        env.insert("WAYLAND_DISPLAY", "wayland-9");
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        message.replace("HOME", home.path());
     }
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(home.path());

@@ -5,9 +5,13 @@
 #include <fstream>
 
 #ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "PatternReader.h"
@@ -171,6 +175,15 @@ void tst_PatternReader::rejects_data()
                                << "test.txt, line 1: the file is UTF-16 text (it starts with a "
                                   "UTF-16 byte order mark); save it as ASCII or UTF-8";
     QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\0a\0,", 6) << 1 << "the file is UTF-16 text";
+    QTest::newRow("UTF-32 LE") << QByteArray("\xFF\xFE\0\0a\0\0\0", 8) << 1
+                               << "test.txt, line 1: the file is UTF-32 text (it starts with a "
+                                  "UTF-32 byte order mark); save it as ASCII or UTF-8";
+    QTest::newRow("UTF-32 BE") << QByteArray("\0\0\xFE\xFF\0\0\0a", 8) << 1
+                               << "the file is UTF-32 text";
+    QTest::newRow("NUL bytes where a record should be")
+        << QByteArray("a,0,0,8,1\r\n") + QByteArray(100, '\0') << 2
+        << "test.txt, line 2: the file ends in the middle of a record (1 of 5 fields); a file "
+           "with NUL bytes where a field should be is most likely not a text file";
     QTest::newRow("long number cut short")
         << "a,0,0,8," + QByteArray(5000, '9') << 1
         << "value " + QString(40, '9') + "... (5000 bytes) is outside the 32-bit range";
@@ -231,6 +244,11 @@ void tst_PatternReader::refusesFile_data()
                                 << "PATH, line 2: value 300 does not fit in 8 bits (0 to 255)";
     QTest::newRow("UTF-16 file") << "utf16"
                                  << "PATH, line 1: the file is UTF-16 text";
+#ifdef __linux__
+    QTest::newRow("under another program's lease")
+        << "leased"
+        << "cannot open PATH: another program holds the file; try again once it lets go of it";
+#endif
 #ifndef _WIN32
     QTest::newRow("name not UTF-8") << "latin1"
                                     << "PATH, line 2: value 300 does not fit in 8 bits (0 to 255)";
@@ -270,6 +288,26 @@ void tst_PatternReader::refusesFile()
         fs::create_directory(path.parent_path());
         write("a,0,0,16,258\r\nb,0,0,8,300\r\n");
     }
+#endif
+#ifdef __linux__
+    // A write lease of this process stands for another program's: its break
+    // would be signalled here, and is ignored.
+    int leaseHolder = -1;
+    if (kind == "leased") {
+        write("x,0,0,8,1\r\n");
+        std::signal(SIGIO, SIG_IGN);
+        leaseHolder = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (::fcntl(leaseHolder, F_SETLEASE, F_WRLCK) != 0) {
+            ::close(leaseHolder);
+            QSKIP("this file system grants no leases");
+        }
+    }
+    const auto release = qScopeGuard([&] {
+        if (leaseHolder >= 0) {
+            ::fcntl(leaseHolder, F_SETLEASE, F_UNLCK);
+            ::close(leaseHolder);
+        }
+    });
 #endif
     // A name that is not UTF-8 shows its odd bytes escaped.
     const QString shown = kind == "latin1" ? dir.path() + "/caf\\xE9/test.txt"

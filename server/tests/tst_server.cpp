@@ -1,3 +1,7 @@
+#include <atomic>
+#include <barrier>
+#include <thread>
+
 #include <QCheckBox>
 #include <QHelpEvent>
 #include <QPushButton>
@@ -44,6 +48,9 @@ class tst_Server : public QObject
     void sendLinesAddUpToBytesSent_data();
     void sendLinesAddUpToBytesSent();
     void sendButtonTipCountsSinceSwitchedOn();
+    void sendButtonTipGivesBlockSize_data();
+    void sendButtonTipGivesBlockSize();
+    void clientsConnectingTogetherAreEachAnswered();
 
   private:
     QTcpSocket *connectClient() { return clients.connect(frmMain::port); }
@@ -315,15 +322,18 @@ void tst_Server::sendLinesAddUpToBytesSent()
     QVERIFY2(sendLines <= 2 * ticks.count(), qPrintable(QString::number(sendLines)));
 }
 
+static QString sendButtonTip(frmMain *w)
+{
+    const QPoint at(5, 5);
+    QHelpEvent help(QEvent::ToolTip, at, w->cmdSend->mapToGlobal(at));
+    QCoreApplication::sendEvent(w->cmdSend, &help);
+    return QToolTip::text();
+}
+
 void tst_Server::sendButtonTipCountsSinceSwitchedOn()
 {
-    const auto tip = [this] {
-        const QPoint at(5, 5);
-        QHelpEvent help(QEvent::ToolTip, at, w->cmdSend->mapToGlobal(at));
-        QCoreApplication::sendEvent(w->cmdSend, &help);
-        return QToolTip::text();
-    };
-    QCOMPARE(tip(), QStringLiteral("まだ送信していません"));
+    const auto tip = [this] { return sendButtonTip(w); };
+    QCOMPARE(tip(), QStringLiteral("ブロック 9 バイト\nまだ送信していません"));
     QTcpSocket *c = connectClient();
     QTRY_VERIFY(w->askServer->isConnected());
     w->sldPeriod->setValue(10);
@@ -337,6 +347,81 @@ void tst_Server::sendButtonTipCountsSinceSwitchedOn()
     w->cmdSend->click();
     QVERIFY(tip().contains(QStringLiteral("送信したブロック: 0\n")));
     QVERIFY(tip().contains(QStringLiteral("飛ばしたブロック: 0\n")));
+}
+
+// A pattern without records starts the server as any other; the tip says
+// why 送信 then sends nothing.
+void tst_Server::sendButtonTipGivesBlockSize_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("one record") << QByteArray("x,0,0,16,1\r\n") << "ブロック 2 バイト";
+    const QString nothing = QStringLiteral("ブロック 0 バイト: 送るものがありません");
+    QTest::newRow("empty file") << QByteArray() << nothing;
+    QTest::newRow("blank lines") << QByteArray("\r\n  \r\n\r\n") << nothing;
+    QTest::newRow("bare byte order mark") << QByteArray("\xEF\xBB\xBF") << nothing;
+}
+
+void tst_Server::sendButtonTipGivesBlockSize()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(QString, firstLine);
+    QTemporaryDir other;
+    QFile f(other.filePath("test.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(pattern);
+    f.close();
+    delete w;
+    w = new frmMain;
+    w->load(other.filePath("test.txt"));
+    QVERIFY(w->askServer->isListening());
+    QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
+    w->cmdSend->click();
+    QCOMPARE(sendButtonTip(w).section(QLatin1Char('\n'), 0, 0), firstLine);
+}
+
+// Three clients connecting at the same moment, round after round: each one
+// is served (the pattern reaches it), refused or reset, and none is left
+// connected to nothing. With a listen backlog of 0, about one in ten was.
+void tst_Server::clientsConnectingTogetherAreEachAnswered()
+{
+    enum Answer { served, refused, reset, silent };
+    const auto client = [](std::barrier<> &start) {
+        QTcpSocket s;
+        start.arrive_and_wait();
+        s.connectToHost(QHostAddress::LocalHost, frmMain::port);
+        // Past the kernel's SYN retries at 1 and 3 s.
+        if (!s.waitForConnected(10000))
+            return s.error() == QAbstractSocket::ConnectionRefusedError ? refused : reset;
+        if (s.waitForReadyRead(3000))
+            return served;
+        return s.state() == QAbstractSocket::ConnectedState ? silent : reset;
+    };
+    w->sldPeriod->setValue(10);
+    w->cmdSend->click();
+    int count[4] = {};
+    for (int round = 0; round < 30; ++round) {
+        std::barrier<> start(3);
+        Answer answers[3];
+        std::vector<std::thread> clients;
+        for (Answer &a : answers)
+            clients.emplace_back([&] { a = client(start); });
+        // The server answers from this thread's event loop.
+        std::atomic<bool> done = false;
+        std::thread joiner([&] {
+            for (std::thread &c : clients)
+                c.join();
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        joiner.join();
+        for (const Answer a : answers)
+            ++count[a];
+        QTRY_VERIFY(w->askServer->isListening());
+    }
+    QCOMPARE(count[silent], 0);
+    QVERIFY(count[served] >= 30);
+    QCOMPARE(countStarting(w->txtStat, "Accept requestID = "), count[served]);
 }
 
 QTEST_MAIN(tst_Server)

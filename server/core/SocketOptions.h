@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kesmar {
+
+// The listening socket's backlog. The server takes one client and then
+// stops listening, and Linux resets whatever is still queued when a listener
+// closes: each place in the queue costs a reset client in a rush of
+// connects. A backlog of 0 is worse: the kernel then queues one connection and
+// answers every other SYN with a cookie, and a handshake that completes while
+// that one waits is dropped without a trace, its client connected to nothing
+// and never told. With 2 (room for 3), three clients that connect at the same
+// moment are all heard: one is served, the others reset at once.
+inline constexpr int listenBacklog = 2;
+
+// When a connection's peer counts as gone. The peer's system answers
+// keepalive probes and acknowledges data whatever its program does (stopped
+// in a debugger, not reading for minutes, reading a byte at a time), so
+// these only end a connection whose other end has gone without a word: a
+// board switched off, a cable pulled, a virtual machine killed. After 10 s
+// without a sign of life, 4 probes 5 s apart: gone 30 s after the last one,
+// whether sending is on or off. Data that stays unacknowledged is given up
+// on after the same 30 s.
+inline constexpr int keepAliveIdleSeconds = 10;
+inline constexpr int keepAliveIntervalSeconds = 5;
+inline constexpr int keepAliveProbes = 4;
+inline constexpr int unacknowledgedDataSeconds = 30;
+// How often followPeerWindow is due while a client is connected.
+inline constexpr int peerWindowCheckMs = 1000;
+
+// For every accepted connection, before anything is sent.
+void keepConnectionAlive(std::intptr_t nativeSocket);
+
+// Every peerWindowCheckMs while connected. Linux also ends a connection whose
+// peer has kept its receive window shut for the unacknowledged-data time,
+// even though the peer answers every window probe: that is a live client
+// that is not reading. While the window is shut the bound is lifted (the
+// kernel then gives up only on probes that go unanswered), and it is set
+// again once the window opens.
+void followPeerWindow(std::intptr_t nativeSocket);
+
+} // namespace kesmar
