@@ -6,7 +6,9 @@
 
 window_of_kesmar() {
     # Wine also makes windows for the input method under the same process.
-    win="$(xdotool search --all --pid "$kpid" --onlyvisible \
+    # Once in a while a search never gets its answer while Wine is making
+    # its windows: such a one is given up and the next one tried.
+    win="$(timeout 5 xdotool search --all --pid "$kpid" --onlyvisible \
         --name '^Tarvolin\(TCP Server\)$' 2>/dev/null | head -n1)"
     [ -n "$win" ]
 }
