@@ -38,12 +38,13 @@ constexpr std::array<ControlSpec, 7> controlTable{{
     {MainWindow::idChkDump, Kind::CheckBox, L"ダンプする", 4320, 3600, 1215, 255, 4, nullptr,
      L"送受信の先頭8バイトをダンプする"},
     {MainWindow::idSldPeriod, Kind::Slider, L"", 4080, 1560, 1935, 495, 3, L"送信周期",
-     L"送信周期 (ミリ秒)"},
+     L"ミリ秒単位、0 で送信しない"},
     {MainWindow::idTxtStat, Kind::Pane, L"", 0, 3240, 3495, 2415, 2, L"イベントログ",
-     L"イベントログ"},
+     L"接続と送受信の記録"},
     {MainWindow::idCmdSend, Kind::Button, L"送信", 4080, 240, 1935, 975, 1, nullptr,
      L"周期送信の開始と停止"},
-    {MainWindow::idTxtDump, Kind::Pane, L"", 0, 30, 3495, 2655, 0, L"ダンプ", L"ダンプ表示"},
+    {MainWindow::idTxtDump, Kind::Pane, L"", 0, 30, 3495, 2655, 0, L"ダンプ表示",
+     L"送受信の先頭8バイトの16進表示"},
 }};
 
 // Each control holds one tab stop of its own, from 0 up.
