@@ -37,7 +37,7 @@ class tst_Server : public QObject
     void acceptLineAfterConnection();
     void closeLineAndListenAgain_data();
     void closeLineAndListenAgain();
-    void secondClientRefused();
+    void secondClientTurnedAway();
     void suppressedEventsKeepAcceptLines();
     void resetByPeerListensAgain();
     void sendingToggles();
@@ -125,7 +125,8 @@ void tst_Server::closeLineAndListenAgain()
     QVERIFY(close.match(lines(w->txtStat).at(1)).hasMatch());
 }
 
-void tst_Server::secondClientRefused()
+// Refused, or, right behind the first, held for the grace and then reset.
+void tst_Server::secondClientTurnedAway()
 {
     QTcpSocket *first = connectClient();
     QTRY_VERIFY(w->askServer->isConnected());
@@ -133,7 +134,9 @@ void tst_Server::secondClientRefused()
     QTcpSocket *second = connectClient();
     QSignalSpy errors(second, &QTcpSocket::errorOccurred);
     QTRY_VERIFY(errors.count() > 0);
-    QCOMPARE(second->error(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY2(second->error() == QAbstractSocket::ConnectionRefusedError ||
+                 second->error() == QAbstractSocket::RemoteHostClosedError,
+             qPrintable(second->errorString()));
     QCOMPARE(countStarting(w->txtStat, "Accept requestID = "), 1);
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -44,7 +45,8 @@ struct Events final : kesmar::SockCtlEvents
 {
     SockCtl *ctl = nullptr;
     bool acceptRequests = true;
-    std::int32_t readLimit = 0; // 0: GetData asks for what arrived
+    bool listenAgainOnClose = false; // as the window's handler does
+    std::int32_t readLimit = 0;      // 0: GetData asks for what arrived
     std::vector<std::string> log;
     std::vector<std::uint8_t> read;
     std::vector<std::int32_t> requests;
@@ -77,6 +79,10 @@ struct Events final : kesmar::SockCtlEvents
     {
         log.push_back("close");
         ++closes;
+        if (listenAgainOnClose) {
+            ctl->Close();
+            ctl->Listen();
+        }
     }
     void SendComplete() override { ++completes; }
     void SendProgress(std::int32_t bytesSent, std::int32_t bytesRemaining) override
@@ -298,6 +304,82 @@ TEST_P(SockCtlOverLoopback, ClientsOfEitherFamilyAreServed)
         EXPECT_EQ(client.received(), b);
         listenAgain();
     }
+}
+
+// A port probe, or a health check, then the client itself at once, as test
+// code waits for a port: the client is served, not reset with the port.
+// "Queued" has both connections waiting before the control looks; "Behind"
+// has the probe taken first and closing only then, with the client right
+// behind it.
+TEST_P(SockCtlOverLoopback, ClientRightBehindAProbeThatHasGoneIsServed)
+{
+    events.listenAgainOnClose = true;
+    const std::vector<std::uint8_t> request{'G', 'E', 'T', ' ', '/', '\r', '\n', '\r', '\n'};
+    std::int32_t served = 0;
+    for (const bool queued : {true, false}) {
+        for (const bool withData : {false, true}) {
+            SCOPED_TRACE(std::string(queued ? "queued" : "behind") +
+                         (withData ? ", probe sends first" : ", bare probe"));
+            const auto requestsBefore = events.requests.size();
+            events.log.clear();
+            LoopbackClient probe;
+            ASSERT_TRUE(probe.connect(port())) << probe.why();
+            if (!queued) {
+                ASSERT_TRUE(runUntil([&] { return ctl.isConnected(); }));
+            }
+            if (withData)
+                probe.send(request);
+            probe.close();
+            LoopbackClient client;
+            ASSERT_TRUE(client.connect(port())) << client.why();
+            ASSERT_TRUE(runUntil([&] {
+                return events.requests.size() == requestsBefore + 2 && ctl.isConnected();
+            })) << events.requests.size() - requestsBefore
+                << " requests";
+            const auto b = block(9, 4);
+            ctl.SendData(b);
+            ASSERT_TRUE(runUntil([&] {
+                client.pump();
+                return client.received().size() >= b.size() || client.ended();
+            }));
+            EXPECT_EQ(client.received(), b);
+            EXPECT_FALSE(client.ended());
+            EXPECT_EQ(events.log.back(), "request");
+            EXPECT_EQ(events.log.front(), "request");
+            EXPECT_EQ(std::count(events.log.begin(), events.log.end(), "close"), 1);
+            ++served;
+            client.close();
+            ASSERT_TRUE(runUntil([&] { return ctl.isListening(); }));
+        }
+    }
+    EXPECT_EQ(served, 4);
+}
+
+// Clients that connect together behind a live one: it is served, and the
+// others are turned away within the grace, none left connected to nothing.
+TEST_P(SockCtlOverLoopback, ClientsBehindALiveOneAreTurnedAway)
+{
+    events.listenAgainOnClose = true;
+    LoopbackClient first, second, third;
+    for (LoopbackClient *c : {&first, &second, &third})
+        ASSERT_TRUE(c->connect(port())) << c->why();
+    ASSERT_TRUE(runUntil([&] {
+        second.pump();
+        third.pump();
+        return second.ended() && third.ended();
+    }));
+    EXPECT_EQ(events.requests.size(), 1u);
+    EXPECT_EQ(ctl.connectionsHeld(), 0u);
+    EXPECT_FALSE(ctl.isListening());
+    const auto b = block(9, 6);
+    ctl.SendData(b);
+    ASSERT_TRUE(runUntil([&] {
+        first.pump();
+        return first.received().size() >= b.size();
+    }));
+    EXPECT_FALSE(first.ended());
+    EXPECT_TRUE(second.received().empty());
+    EXPECT_TRUE(third.received().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, SockCtlOverLoopback, testing::ValuesIn(testing_loops::loopKinds()),
