@@ -15,9 +15,11 @@
 //       (and reading on to the server's end). Counts the connects that
 //       succeeded and the clients reset before their first byte; the driver
 //       counts the "Accept requestID = " lines against them.
-//   connclient race PORT ROUNDS CLIENTS
+//   connclient race PORT ROUNDS CLIENTS [HOLD_MS]
 //       CLIENTS connect at the same moment, ROUNDS times: each is served,
-//       refused, reset, or silent (connected, then nothing for 5 s).
+//       refused, reset, or silent (connected, then nothing for 5 s). A served
+//       client stays HOLD_MS (default 0) after its first byte. Gives how long
+//       after its connect a reset client heard it.
 #include <algorithm>
 #include <barrier>
 #include <cerrno>
@@ -198,33 +200,49 @@ int churn(long clients, unsigned seed)
     return 0;
 }
 
-int race(long rounds, int clients)
+int race(long rounds, int clients, int holdMs)
 {
     Tally t;
+    std::vector<double> resetMs; // from the connect to the reset
     for (long r = 0; r < rounds; ++r) {
         std::barrier start(clients);
         std::vector<Outcome> got(static_cast<std::size_t>(clients));
+        std::vector<double> after(static_cast<std::size_t>(clients), -1);
         std::vector<std::thread> threads;
         for (int i = 0; i < clients; ++i)
             threads.emplace_back([&, i] {
+                const auto k = static_cast<std::size_t>(i);
                 start.arrive_and_wait();
                 const int fd = connectOnce();
                 if (fd < 0) {
-                    got[static_cast<std::size_t>(i)] = Outcome::refused;
+                    got[k] = Outcome::refused;
                     return;
                 }
-                got[static_cast<std::size_t>(i)] = firstByte(fd, milliseconds(5000));
+                const auto in = Clock::now();
+                got[k] = firstByte(fd, milliseconds(5000));
+                if (got[k] == Outcome::reset)
+                    after[k] = std::chrono::duration<double, std::milli>(Clock::now() - in).count();
+                if (got[k] == Outcome::served)
+                    std::this_thread::sleep_for(milliseconds(holdMs));
                 ::close(fd);
             });
         for (auto &th : threads)
             th.join();
-        for (Outcome o : got)
-            t.add(o);
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            t.add(got[i]);
+            if (after[i] >= 0)
+                resetMs.push_back(after[i]);
+        }
         // Let the server listen again before the next round.
         std::this_thread::sleep_for(milliseconds(30));
     }
-    std::printf("race: rounds %ld clients %d served %ld refused %ld reset %ld silent %ld\n", rounds,
-                clients, t.served, t.refused, t.reset, t.silent);
+    std::sort(resetMs.begin(), resetMs.end());
+    const auto at = [&](double q) {
+        return resetMs.empty() ? 0.0 : resetMs[static_cast<std::size_t>(q * (resetMs.size() - 1))];
+    };
+    std::printf("race: rounds %ld clients %d (served ones stay %d ms) served %ld refused %ld "
+                "reset %ld silent %ld; reset after p50 %.1f ms, max %.1f ms\n",
+                rounds, clients, holdMs, t.served, t.refused, t.reset, t.silent, at(0.5), at(1.0));
     return 0;
 }
 
@@ -241,11 +259,11 @@ int main(int argc, char **argv)
         port = std::stoi(a[1]);
         return churn(std::stol(a[2]), static_cast<unsigned>(std::stoul(a[3])));
     }
-    if (a.size() == 4 && a[0] == "race") {
+    if (a.size() >= 4 && a[0] == "race") {
         port = std::stoi(a[1]);
-        return race(std::stol(a[2]), std::stoi(a[3]));
+        return race(std::stol(a[2]), std::stoi(a[3]), a.size() > 4 ? std::stoi(a[4]) : 0);
     }
     std::fprintf(stderr, "usage: connclient probe PORT ROUNDS [empty|data] | churn PORT CLIENTS "
-                         "SEED | race PORT ROUNDS CLIENTS\n");
+                         "SEED | race PORT ROUNDS CLIENTS [HOLD_MS]\n");
     return 2;
 }

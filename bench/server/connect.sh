@@ -3,7 +3,9 @@
 # Xvfb of its own, sending on every 10 ms (bench/server/connclient.cpp):
 #   bench/server/connect.sh probe [rounds, default 200]   port probe, then the client
 #   bench/server/connect.sh churn [clients, default 600]  1 MiB blocks, clients in turn
-#   bench/server/connect.sh race  [rounds, default 200]   three clients at once
+#   bench/server/connect.sh race  [rounds, default 200]   three clients at once, the
+#                                                         served one leaving at once, then
+#                                                         staying 200 ms
 # The probe runs once without data and once with an HTTP request before the
 # close. After each run the "Accept requestID = " lines are copied out of the
 # log pane (events hidden, so that only they are there) and counted.
@@ -57,10 +59,12 @@ churn)
     ;;
 race)
     "$client" sample "$tmp/sample" >/dev/null
-    serve "$tmp/sample"
-    run "$tmp/connclient" race "$port" "${count:-200}" 3
-    echo "Accept lines: $(accept_lines)"
-    stop_kesmar
+    for hold in 0 200; do
+        serve "$tmp/sample"
+        run "$tmp/connclient" race "$port" "${count:-200}" 3 "$hold"
+        echo "Accept lines: $(accept_lines)"
+        stop_kesmar
+    done
     ;;
 *)
     echo "usage: $0 probe|churn|race [count]" >&2
