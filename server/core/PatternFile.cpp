@@ -11,7 +11,10 @@
 #include <memory>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <cstdlib>
+#include <winerror.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +40,9 @@ pattern::EncodingMark pattern::encodingMark(std::string_view start)
 namespace {
 
 using pattern::displayPath;
+
+constexpr const char *heldElsewhere =
+    "another program holds the file; try again once it lets go of it";
 
 [[noreturn]] void refuse(const std::filesystem::path &path, const std::string &why)
 {
@@ -99,7 +105,11 @@ class PatternFile
             refuse(path, ec ? ec.message() : std::strerror(ENOENT));
         refuseUnlessRegular(path, status.type());
 #ifdef _WIN32
+        _doserrno = 0;
         file_ = _wfopen(path.c_str(), L"rb");
+        // Opened elsewhere without sharing: the counterpart of a lease.
+        if (!file_ && _doserrno == ERROR_SHARING_VIOLATION)
+            refuse(path, heldElsewhere);
         if (!file_)
             refuse(path, std::strerror(errno));
         size_ = std::filesystem::file_size(path, ec);
@@ -109,7 +119,7 @@ class PatternFile
         fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         // The open would have to wait for a lease (Linux) to be given up.
         if (fd_ < 0 && errno == EWOULDBLOCK)
-            refuse(path, "another program holds the file; try again once it lets go of it");
+            refuse(path, heldElsewhere);
         if (fd_ < 0)
             refuse(path, std::strerror(errno));
         struct stat st;
