@@ -13,18 +13,13 @@ namespace kesmar::form {
 
 enum class Kind { CheckBox, Button, Slider, Pane, Timer, Socket };
 
-struct Rect
-{
-    int left, top, width, height;
-};
-
 struct Control
 {
     std::string_view name;
     Kind kind;
     std::string_view caption;
-    Rect twips;
-    int tabIndex; // -1: invisible, not in the tab order
+    int left, top, width, height; // twips
+    int tabIndex;                 // -1: invisible, not in the tab order
     // What a screen reader calls a control that shows no caption. One with a
     // caption is called by it, and follows it when it changes ("送信", then
     // "停止"); automation finds every control by its name instead.
@@ -35,47 +30,22 @@ struct Control
 
 // In creation order, which is also the stacking order.
 inline constexpr std::array<Control, 9> controls{{
-    {"chkEvent",
-     Kind::CheckBox,
-     "イベントを表示しない",
-     {4320, 3240, 1935, 300},
-     6,
-     "",
+    {"chkEvent", Kind::CheckBox, "イベントを表示しない", 4320, 3240, 1935, 300, 6, "",
      "接続イベントを表示しない"},
-    {"cmdMonitorInit",
-     Kind::Button,
-     "表示初期化",
-     {4080, 2520, 1935, 495},
-     5,
-     "",
+    {"cmdMonitorInit", Kind::Button, "表示初期化", 4080, 2520, 1935, 495, 5, "",
      "表示を初期化する"},
-    {"chkDump",
-     Kind::CheckBox,
-     "ダンプする",
-     {4320, 3600, 1215, 255},
-     4,
-     "",
+    {"chkDump", Kind::CheckBox, "ダンプする", 4320, 3600, 1215, 255, 4, "",
      "送受信の先頭8バイトをダンプする"},
     // The period itself a screen reader takes from the slider's own value,
     // and says again at every step.
-    {"sldPeriod",
-     Kind::Slider,
-     "",
-     {4080, 1560, 1935, 495},
-     3,
-     "送信周期",
+    {"sldPeriod", Kind::Slider, "", 4080, 1560, 1935, 495, 3, "送信周期",
      "ミリ秒単位、0 で送信しない"},
-    {"txtStat", Kind::Pane, "", {0, 3240, 3495, 2415}, 2, "イベントログ", "接続と送受信の記録"},
-    {"cmdSend", Kind::Button, "送信", {4080, 240, 1935, 975}, 1, "", "周期送信の開始と停止"},
-    {"tmr1", Kind::Timer, "", {}, -1, "", ""},
-    {"txtDump",
-     Kind::Pane,
-     "",
-     {0, 30, 3495, 2655},
-     0,
-     "ダンプ表示",
+    {"txtStat", Kind::Pane, "", 0, 3240, 3495, 2415, 2, "イベントログ", "接続と送受信の記録"},
+    {"cmdSend", Kind::Button, "送信", 4080, 240, 1935, 975, 1, "", "周期送信の開始と停止"},
+    {"tmr1", Kind::Timer, "", 0, 0, 0, 0, -1, "", ""},
+    {"txtDump", Kind::Pane, "", 0, 30, 3495, 2655, 0, "ダンプ表示",
      "送受信の先頭8バイトの16進表示"},
-    {"askServer", Kind::Socket, "", {}, -1, "", ""},
+    {"askServer", Kind::Socket, "", 0, 0, 0, 0, -1, "", ""},
 }};
 
 // cmdSend's caption while sending is on.

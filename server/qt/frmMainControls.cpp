@@ -109,7 +109,7 @@ void frmMain::createControls()
             continue;
         }
         made->setObjectName(text(c.name));
-        made->setGeometry(px(c.twips.left), px(c.twips.top), px(c.twips.width), px(c.twips.height));
+        made->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
         if (!c.accessibleName.empty())
             made->setAccessibleName(text(c.accessibleName));
         made->setAccessibleDescription(text(c.description));

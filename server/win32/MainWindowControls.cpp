@@ -117,10 +117,9 @@ void MainWindow::createControls()
         // (Wine's oleacc has none).
         const std::wstring text =
             widen(c.kind == form::Kind::Slider ? c.accessibleName : c.caption);
-        const form::Rect &r = c.twips;
         HWND control = CreateWindowExW(
-            exStyle, windowClass, text.c_str(), style, px(r.left), px(r.top), px(r.width),
-            px(r.height), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(c.name))),
+            exStyle, windowClass, text.c_str(), style, px(c.left), px(c.top), px(c.width),
+            px(c.height), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(c.name))),
             instance_, nullptr);
         if (!control)
             failedLastError("cannot create the window's controls");
