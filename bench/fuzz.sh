@@ -9,7 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build-fuzz"
 mkdir -p "$out/corpus"
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I "$root/server/core" "$root/server/core/PatternReader.cpp" \
+    -I "$root/server/core" "$root/server/core/PatternScanner.cpp" \
+    "$root/server/core/PatternFile.cpp" "$root/server/core/PatternExcerpt.cpp" \
     "$root/server/fuzz/fuzz_pattern.cpp" -o "$out/fuzz_pattern"
 
 if [ "${1:-}" = "--replay" ]; then

@@ -4,13 +4,14 @@
 #   deps.sh run      build and start kesmar (Xvfb too when there is no display,
 #                    Qt's Wayland platform on a Wayland desktop)
 #   deps.sh package  the above and what building the .deb needs
-#   deps.sh windows  cross-build kesmar.exe and Fendral.dll (MinGW-w64)
+#   deps.sh windows  cross-build kesmar.exe and Fendral.dll (MinGW-w64) and
+#                    build the installer (wixl, msitools)
 #   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
 
 run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
 package="$run file"
-windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
+windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wixl msitools"
 test="$package $windows libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev clang-format
   socat python3 procps iproute2 nftables lintian appstream desktop-file-utils

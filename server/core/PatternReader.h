@@ -1,3 +1,7 @@
+// The pattern reader: test.txt in, the bytes to send out, or one message
+// that says where and why the file cannot be used. Behind it: the record
+// scanner (PatternScanner.cpp), the file (PatternFile.cpp) and how field text
+// shows in messages (PatternExcerpt.cpp).
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include "Common.h"
 #include "Fatal.h"
+#include "Form.h"
 #include "LogLine.h"
 #include "PatternReader.h"
 #include "TickCount.h"
@@ -71,14 +72,15 @@ void frmMainHandlers::toggleSending()
 {
     if (!tmr1.enabled()) {
         tmr1.setEnabled(true);
-        c_.cmdSend.setCaption("停止");
+        c_.cmdSend.setCaption(form::stopCaption);
         everOn_ = true;
         sent0_ = askServer.sentCopies();
         skipped0_ = askServer.skippedSends();
         missed0_ = tmr1.missedTicks();
     } else {
         tmr1.setEnabled(false);
-        c_.cmdSend.setCaption("送信");
+        constexpr std::string_view sendCaption = form::control("cmdSend").caption;
+        c_.cmdSend.setCaption(sendCaption);
     }
 }
 

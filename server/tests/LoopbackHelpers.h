@@ -12,7 +12,6 @@
 #include <QTcpSocket>
 
 #include "Pane.h"
-#include "SendClock.h"
 #include "SockCtl.h"
 
 #ifndef _WIN32
@@ -63,19 +62,6 @@ class ClientSet
 
   private:
     std::vector<std::unique_ptr<QTcpSocket>> all_;
-};
-
-// The send clock's ticks from now on.
-class TickSpy
-{
-  public:
-    explicit TickSpy(const kesmar::SendClock *clock) : clock_(clock), from_(clock->ticks()) {}
-    int count() const { return static_cast<int>(clock_->ticks() - from_); }
-    void clear() { from_ = clock_->ticks(); }
-
-  private:
-    const kesmar::SendClock *clock_;
-    std::int64_t from_;
 };
 
 // Ends a connection with a reset instead of an orderly close.

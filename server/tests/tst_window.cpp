@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 #include <QAccessible>
 #include <QAction>
@@ -17,6 +19,7 @@
 #include <QTest>
 #include <QToolTip>
 
+#include "Form.h"
 #include "frmMain.h"
 
 // The window as the user first sees it and leaves it, offscreen.
@@ -61,6 +64,13 @@ class tst_Window : public QObject
 };
 
 namespace {
+
+namespace form = kesmar::form;
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 QWidget *control(frmMain *w, const QString &name)
 {
@@ -127,53 +137,60 @@ void tst_Window::initialState()
     QCOMPARE(QApplication::focusWidget(), w->txtDump);
 }
 
-// As designed, in twips from the client area's corner; 15 make a pixel.
+// Each control of the table as a widget of its kind, in its place at 96 dpi,
+// with its caption exactly as written, so with no access-key mark either;
+// wholly inside the client area and clear of every other.
 void tst_Window::controls_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("twips");
-    QTest::newRow("chkEvent") << "QCheckBox"
-                              << "イベントを表示しない" << QRect(4320, 3240, 1935, 300);
-    QTest::newRow("cmdMonitorInit") << "QPushButton"
-                                    << "表示初期化" << QRect(4080, 2520, 1935, 495);
-    QTest::newRow("chkDump") << "QCheckBox"
-                             << "ダンプする" << QRect(4320, 3600, 1215, 255);
-    QTest::newRow("sldPeriod") << "QSlider"
-                               << "" << QRect(4080, 1560, 1935, 495);
-    QTest::newRow("txtStat") << "Pane"
-                             << "" << QRect(0, 3240, 3495, 2415);
-    QTest::newRow("cmdSend") << "QPushButton"
-                             << "送信" << QRect(4080, 240, 1935, 975);
-    QTest::newRow("txtDump") << "Pane"
-                             << "" << QRect(0, 30, 3495, 2655);
+    QTest::addColumn<QRect>("pixels");
+    for (const form::Control &c : form::controls) {
+        const char *kind = c.kind == form::Kind::CheckBox ? "QCheckBox"
+                           : c.kind == form::Kind::Button ? "QPushButton"
+                           : c.kind == form::Kind::Slider ? "QSlider"
+                           : c.kind == form::Kind::Pane   ? "Pane"
+                                                          : nullptr;
+        if (!kind)
+            continue; // no widget: the timer and the socket control
+        const auto px = [](int twips) { return form::pixels(twips, 96); };
+        QTest::newRow(std::string(c.name).c_str())
+            << kind << text(c.caption) << QRect(px(c.left), px(c.top), px(c.width), px(c.height));
+    }
 }
 
 void tst_Window::controls()
 {
     QFETCH(QString, kind);
     QFETCH(QString, caption);
-    QFETCH(QRect, twips);
+    QFETCH(QRect, pixels);
     QWidget *c = control(w, QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(c);
     QVERIFY(c->inherits(qPrintable(kind)));
     QVERIFY(c->isVisible());
-    QCOMPARE(c->geometry(),
-             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
-    // Exactly as quoted, so with no access-key mark either.
+    QCOMPARE(c->geometry(), pixels);
     if (auto *b = qobject_cast<QAbstractButton *>(c))
         QCOMPARE(b->text(), caption);
+    QVERIFY(w->centralWidget()->rect().contains(c->geometry()));
+    for (QWidget *other :
+         w->centralWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        QVERIFY2(other == c || !other->geometry().intersects(c->geometry()),
+                 qPrintable(other->objectName()));
 }
 
+// Created in the table's order, which stacks them so; the invisible two are
+// the window's too, made with its handlers.
 void tst_Window::creationOrder()
 {
     QStringList order;
     for (QObject *o : w->centralWidget()->children())
         if (o->isWidgetType())
             order << o->objectName();
-    QCOMPARE(order, QStringList({"chkEvent", "cmdMonitorInit", "chkDump", "sldPeriod", "txtStat",
-                                 "cmdSend", "txtDump"}));
-    // The invisible two are the window's too, made with its handlers.
+    QStringList table;
+    for (const form::Control &c : form::controls)
+        if (form::hasTabStop(c))
+            table << text(c.name);
+    QCOMPARE(order, table);
     QVERIFY(w->tmr1);
     QVERIFY(w->askServer);
 }
@@ -264,8 +281,9 @@ void tst_Window::menu()
 void tst_Window::captionsFit_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char *name : {"chkEvent", "cmdMonitorInit", "chkDump", "cmdSend"})
-        QTest::newRow(name) << QString::fromLatin1(name);
+    for (const form::Control &c : form::controls)
+        if (c.kind == form::Kind::CheckBox || c.kind == form::Kind::Button)
+            QTest::newRow(std::string(c.name).c_str()) << text(c.name);
     QTest::newRow("cmdSend while sending") << QStringLiteral("cmdSend");
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 
 #include <windows.h>
 
 #include "Accessibility.h"
 #include "Controls.h"
+#include "Form.h"
 #include "Handles.h"
 #include "Pane.h"
 #include "Tips.h"
@@ -17,25 +19,35 @@ class frmMainHandlers;
 
 namespace kesmar::win32 {
 
+// Control IDs, which UI automation reports as automation IDs: 101 up, in the
+// table's order of the controls that have a window.
+constexpr int controlId(std::string_view name)
+{
+    int id = 101;
+    for (const form::Control &c : form::controls) {
+        if (c.name == name)
+            return id;
+        id += form::hasTabStop(c) ? 1 : 0;
+    }
+    throw "no control of that name";
+}
+
 // frmMain on Win32: the window, its controls, and which message runs which
 // handler. The window is made hidden with every control; the handlers are
 // made over its controls and attached; then load runs and the window shows.
 class MainWindow
 {
   public:
-    static constexpr const wchar_t *title = L"Tarvolin(TCP Server)";
+    static const wchar_t *const title;
 
-    // Control IDs, which UI automation reports as automation IDs.
-    enum ControlId : int {
-        idChkEvent = 101,
-        idCmdMonitorInit,
-        idChkDump,
-        idSldPeriod,
-        idTxtStat,
-        idCmdSend,
-        idTxtDump,
-        idMnuExit = 201,
-    };
+    static constexpr int idChkEvent = controlId("chkEvent");
+    static constexpr int idCmdMonitorInit = controlId("cmdMonitorInit");
+    static constexpr int idChkDump = controlId("chkDump");
+    static constexpr int idSldPeriod = controlId("sldPeriod");
+    static constexpr int idTxtStat = controlId("txtStat");
+    static constexpr int idCmdSend = controlId("cmdSend");
+    static constexpr int idTxtDump = controlId("txtDump");
+    static constexpr int idMnuExit = 201;
 
     explicit MainWindow(HINSTANCE instance);
     MainWindow(const MainWindow &) = delete;

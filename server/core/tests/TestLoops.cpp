@@ -13,6 +13,13 @@
 #include <sys/select.h>
 #endif
 
+#ifdef KESMAR_TEST_QT_LOOP
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "QtEventLoop.h"
+#endif
+
 #include <thread>
 
 namespace testing_loops {
@@ -110,7 +117,8 @@ class SelectLoop final : public EventLoop, public TestLoop
         wakeSet_ = false;
     }
 
-    bool runUntil(const std::function<bool()> &done, std::chrono::milliseconds limit) override
+  protected:
+    bool run(const std::function<bool()> &done, std::chrono::milliseconds limit) override
     {
         const std::int64_t end = steadyNs() + std::chrono::nanoseconds(limit).count();
         for (;;) {
@@ -204,7 +212,8 @@ class Win32Loop final : public TestLoop
   public:
     EventLoop &loop() override { return loop_; }
 
-    bool runUntil(const std::function<bool()> &done, std::chrono::milliseconds limit) override
+  protected:
+    bool run(const std::function<bool()> &done, std::chrono::milliseconds limit) override
     {
         if (done())
             return true;
@@ -242,12 +251,58 @@ class Win32Loop final : public TestLoop
 };
 #endif
 
+#ifdef KESMAR_TEST_QT_LOOP
+// The Qt front end's loop, pumped here as the application's own loop would
+// run it: each pass handles what is ready, waiting a few milliseconds at
+// most. Needs the QCoreApplication that the test main makes.
+class QtLoop final : public TestLoop
+{
+  public:
+    QtLoop()
+    {
+        nudge_.setSingleShot(true);
+        nudge_.setTimerType(Qt::PreciseTimer);
+    }
+    ~QtLoop() override
+    {
+        loop_.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    EventLoop &loop() override { return *loop_; }
+
+  protected:
+    bool run(const std::function<bool()> &done, std::chrono::milliseconds limit) override
+    {
+        const std::int64_t end = steadyNs() + std::chrono::nanoseconds(limit).count();
+        for (;;) {
+            if (done())
+                return true;
+            const std::int64_t left = end - steadyNs();
+            if (left <= 0)
+                return false;
+            nudge_.start(std::chrono::milliseconds(std::min<std::int64_t>(left / 1'000'000, 2)));
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            // The notifiers that unwatch() retires go here, as at the end of
+            // each pass of the program's loop; processEvents() leaves them.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+
+  private:
+    std::unique_ptr<QtEventLoop> loop_ = std::make_unique<QtEventLoop>();
+    QTimer nudge_;
+};
+#endif
+
 } // namespace
 
 std::vector<std::string> loopKinds()
 {
 #ifdef _WIN32
     return {"select", "win32"};
+#elif defined(KESMAR_TEST_QT_LOOP)
+    return {"select", "qt"};
 #else
     return {"select"};
 #endif
@@ -258,6 +313,10 @@ std::unique_ptr<TestLoop> makeLoop(const std::string &kind)
 #ifdef _WIN32
     if (kind == "win32")
         return std::make_unique<Win32Loop>();
+#endif
+#ifdef KESMAR_TEST_QT_LOOP
+    if (kind == "qt")
+        return std::make_unique<QtLoop>();
 #endif
     (void)kind;
     return std::make_unique<SelectLoop>();

@@ -16,6 +16,9 @@
 
 namespace testing_loops {
 
+// How long a test waits for what should come at once, before it fails.
+inline constexpr std::chrono::seconds patience{10};
+
 // No sockets; posted calls and the wake run only from advanceTo().
 class FakeLoop final : public kesmar::EventLoop
 {
@@ -45,18 +48,33 @@ class FakeLoop final : public kesmar::EventLoop
     bool wakeSet_ = false;
 };
 
-// A real loop as a test drives it: runUntil() handles notifications until
-// done() holds or the time is up, and says which.
+// A real loop as a test drives it, whatever the loop underneath.
 class TestLoop
 {
   public:
     virtual ~TestLoop() = default;
     virtual kesmar::EventLoop &loop() = 0;
-    virtual bool runUntil(const std::function<bool()> &done, std::chrono::milliseconds limit) = 0;
+
+    // Handles notifications until done() holds, and says whether it did
+    // within the limit. done() is asked again after each notification and
+    // every few milliseconds, so it may also watch a test's own client.
+    bool runUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = patience)
+    {
+        return run(done, limit);
+    }
+    // Handles notifications for t, for word that must not come.
+    void runFor(std::chrono::milliseconds t)
+    {
+        run([] { return false; }, t);
+    }
+
+  protected:
+    virtual bool run(const std::function<bool()> &done, std::chrono::milliseconds limit) = 0;
 };
 
-// "select" everywhere (select() is the one wait that POSIX and Winsock share),
-// and "win32", the program's own loop, on Windows.
+// "select" everywhere (select() is the one wait that POSIX and Winsock share);
+// "win32", the program's own loop, on Windows; and "qt", the Qt front end's,
+// where the tests are built with Qt.
 std::vector<std::string> loopKinds();
 std::unique_ptr<TestLoop> makeLoop(const std::string &kind);
 

@@ -1,5 +1,6 @@
 // The send clock's schedule on a clock that moves only when told, so every
-// tick's time is exact.
+// tick's time is exact. The wake it rides on is each real loop's, checked in
+// tst_eventloop.
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,12 @@ const Schedule schedules[] = {
     {"LongerPeriodKeepsTheRhythmOfTheLastTick",
      {{Step::Period, 10}, {Step::On}, {Step::Run, 23}, {Step::Period, 20}, {Step::Run, 65}},
      {10, 20, 40, 60},
+     0},
+    // Armed for the old period, not yet fired: the new one counts from
+    // switching on, not from the long wait.
+    {"ShorterPeriodBeforeTheFirstTickCountsFromSwitchingOn",
+     {{Step::Period, 1000}, {Step::On}, {Step::Run, 3}, {Step::Period, 10}, {Step::Run, 25}},
+     {10, 20},
      0},
     // Nothing was held up, so nothing is counted as missed.
     {"ShorterPeriodGoesOnFromTheLastTick",

@@ -1,18 +1,11 @@
+// The record scanner: walks the text piece by piece, counts lines, reads the
+// label and the four integers of each record and packs the values. A field
+// may span pieces; the bytes a message needs of it are kept as it goes.
 #include "PatternReader.h"
+#include "PatternReaderInternal.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <new>
-#include <system_error>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 // The refill is rare; kept out of line, it leaves the scanning loops tight.
 #if defined(__GNUC__)
@@ -30,90 +23,8 @@ constexpr int fieldCount = 5;
 constexpr const char *fieldNames[fieldCount] = {"label", "field 2", "field 3", "bit width",
                                                 "value"};
 
-// A message shows at most this many columns of a field; the reader keeps
-// enough bytes of a field that spans pieces to fill them, even with UTF-8.
-constexpr std::size_t shownColumns = 40;
-constexpr std::size_t keptBytes = 4 * shownColumns;
-
-// The length of the UTF-8 character that starts text, 0 if it does not start
-// one. A character cut short by the end of text gives its whole length.
-std::size_t utf8Length(std::string_view text)
-{
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char c = at(0);
-    std::size_t n = 0;
-    unsigned char lo = 0x80, hi = 0xBF; // the second byte's range
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        lo = c == 0xE0 ? 0xA0 : 0x80;
-        hi = c == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        lo = c == 0xF0 ? 0x90 : 0x80;
-        hi = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    for (std::size_t i = 1; i < n && i < text.size(); ++i)
-        if (at(i) < (i == 1 ? lo : 0x80) || at(i) > (i == 1 ? hi : 0xBF))
-            return 0;
-    return n;
-}
-
-void appendEscaped(std::string &out, unsigned char c)
-{
-    char hex[5];
-    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-    out += hex;
-}
-
-// head is the start of a text of fullSize bytes. Shows as much of it as fits
-// in maxColumns: printable ASCII and whole UTF-8 characters as they are, one
-// column each, any other byte as \xNN, four columns, and "..." where it is
-// cut (then *cut is set).
-std::string excerpt(std::string_view head, std::uint64_t fullSize, std::size_t maxColumns,
-                    bool *cut = nullptr)
-{
-    std::string out;
-    std::size_t i = 0;
-    for (std::size_t columns = 0; i < head.size();) {
-        const auto c = static_cast<unsigned char>(head[i]);
-        std::size_t n = c >= 0x20 && c < 0x7F ? 1 : c >= 0x80 ? utf8Length(head.substr(i)) : 0;
-        if (n > head.size() - i) {
-            if (fullSize > head.size())
-                break; // the rest of that character was not kept
-            n = 0;
-        }
-        columns += n == 0 ? 4 : 1;
-        if (columns > maxColumns)
-            break;
-        if (n == 0) {
-            appendEscaped(out, c);
-            ++i;
-        } else {
-            out.append(head.substr(i, n));
-            i += n;
-        }
-    }
-    if (cut)
-        *cut = i < fullSize;
-    if (i < fullSize)
-        out += "...";
-    return out;
-}
-
-std::string displayPath(const std::filesystem::path &path)
-{
-#ifdef _WIN32
-    const std::u8string u8 = path.u8string();
-    const std::string text(u8.begin(), u8.end());
-#else
-    const std::string &text = path.native();
-#endif
-    return excerpt(text, text.size(), 4 * text.size());
-}
+using pattern::isBlank;
+using pattern::keptBytes;
 
 class Reader
 {
@@ -236,20 +147,12 @@ class Reader
             p_ = head_.data();
             end_ = p_ + head_.size();
         }
-        const std::string_view start(p_, std::min<std::size_t>(end_ - p_, 4));
-        using namespace std::string_view_literals;
-        // Editors on Windows like to start UTF-8 files with a byte order mark.
-        if (start.substr(0, 3) == "\xEF\xBB\xBF")
-            p_ += 3;
-        else if (start == "\xFF\xFE\0\0"sv || start == "\0\0\xFE\xFF"sv)
-            fail(1, "the file is UTF-32 text (it starts with a UTF-32 byte order mark); "
-                    "save it as ASCII or UTF-8");
-        else if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF")
-            fail(1, "the file is UTF-16 text (it starts with a UTF-16 byte order mark); "
-                    "save it as ASCII or UTF-8");
+        const auto mark = pattern::encodingMark({p_, std::min<std::size_t>(end_ - p_, 4)});
+        if (mark.refusal)
+            fail(1, mark.refusal);
+        p_ += mark.length;
     }
 
-    static bool isBlank(char c) { return c == ' ' || c == '\t'; }
     bool atLineEnd() { return more() && (*p_ == '\n' || *p_ == '\r'); }
     // At the comma, line end or end of text that closes a field.
     bool atFieldEnd() { return !more() || *p_ == ',' || *p_ == '\n' || *p_ == '\r'; }
@@ -371,31 +274,12 @@ class Reader
         return static_cast<std::int32_t>(v);
     }
 
-    // The field that readInteger started, blanks after it dropped, as a
-    // message shows it: in quotes if asked, and a long one with its length.
+    // The field that readInteger started, as a message shows it.
     std::string fieldText(bool quoted)
     {
-        const std::string_view tail(mark_, static_cast<std::size_t>(p_ - mark_));
-        std::uint64_t blanks = 0;
-        while (blanks < tail.size() && isBlank(tail[tail.size() - 1 - blanks]))
-            ++blanks;
-        if (blanks == tail.size())
-            blanks += carriedBlanks_;
-        const std::uint64_t size = carried_ + tail.size() - blanks;
-        // carry_ is the field's start; when it is whole, tail follows it.
-        std::string head = carry_;
-        if (carry_.size() == carried_)
-            head.append(tail);
-        head.resize(
-            static_cast<std::size_t>(std::min<std::uint64_t>({head.size(), size, keptBytes})));
-        bool cut = false;
-        std::string shown = excerpt(head, size, shownColumns, &cut);
-        if (quoted)
-            shown = '"' + shown + '"';
-        if (cut)
-            shown += " (" + std::to_string(size) + " bytes)";
-        hasNul_ = head.find('\0') != std::string::npos;
-        return shown;
+        return pattern::fieldExcerpt(
+            {carry_, carried_, carriedBlanks_, {mark_, static_cast<std::size_t>(p_ - mark_)}},
+            quoted, hasNul_);
     }
 
     // Text saved as UTF-16 without a byte order mark shows as NUL bytes.
@@ -479,155 +363,6 @@ class Reader
     std::int64_t recordLine_ = 1;
 };
 
-[[noreturn]] void refuse(const std::filesystem::path &path, const std::string &why)
-{
-    throw PatternError("cannot open " + displayPath(path) + ": " + why, 0);
-}
-
-std::string kindOf(std::filesystem::file_type type)
-{
-    using enum std::filesystem::file_type;
-    switch (type) {
-    case directory:
-        return "a directory";
-    case fifo:
-        return "a named pipe (FIFO)";
-    case socket:
-        return "a socket";
-    case character:
-        return "a character device";
-    case block:
-        return "a block device";
-    default:
-        return "something other than a file";
-    }
-}
-
-// Only a regular file is read: a named pipe would block the start for good
-// and a device like /dev/zero never ends.
-void refuseUnlessRegular(const std::filesystem::path &path, std::filesystem::file_type type)
-{
-    if (type == std::filesystem::file_type::regular)
-        return;
-    std::error_code ec;
-    std::string what = "it is " + kindOf(type);
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
-        const auto target = std::filesystem::canonical(path, ec);
-        if (!ec)
-            what = "it leads to " + displayPath(target) + ", which is " + kindOf(type);
-    }
-    refuse(path, what + ", not a regular file");
-}
-
-void refuseIfTooLarge(const std::filesystem::path &path, std::uint64_t size)
-{
-    if (size > static_cast<std::uint64_t>(maxPatternFileSize))
-        throw PatternError("cannot read " + displayPath(path) + ": it is " + std::to_string(size) +
-                               " bytes, over the limit of " + std::to_string(maxPatternFileSize) +
-                               " bytes (2 GiB) for a pattern file",
-                           0);
-}
-
-// The open file, read in pieces of a fixed size.
-class PatternFile
-{
-  public:
-    explicit PatternFile(const std::filesystem::path &path) : path_(path)
-    {
-        std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
-        if (ec || !std::filesystem::exists(status))
-            refuse(path, ec ? ec.message() : std::strerror(ENOENT));
-        refuseUnlessRegular(path, status.type());
-#ifdef _WIN32
-        file_ = _wfopen(path.c_str(), L"rb");
-        if (!file_)
-            refuse(path, std::strerror(errno));
-        size_ = std::filesystem::file_size(path, ec);
-#else
-        // Checked again on what was opened, in case the name changed hands;
-        // without O_NONBLOCK a pipe put there meanwhile would block the open.
-        fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        // The open would have to wait for a lease (Linux) to be given up.
-        if (fd_ < 0 && errno == EWOULDBLOCK)
-            refuse(path, "another program holds the file; try again once it lets go of it");
-        if (fd_ < 0)
-            refuse(path, std::strerror(errno));
-        struct stat st;
-        if (::fstat(fd_, &st) != 0)
-            refuse(path, std::strerror(errno));
-        if (!S_ISREG(st.st_mode))
-            refuseUnlessRegular(path, S_ISDIR(st.st_mode)    ? std::filesystem::file_type::directory
-                                      : S_ISFIFO(st.st_mode) ? std::filesystem::file_type::fifo
-                                      : S_ISCHR(st.st_mode)  ? std::filesystem::file_type::character
-                                      : S_ISBLK(st.st_mode)  ? std::filesystem::file_type::block
-                                      : S_ISSOCK(st.st_mode) ? std::filesystem::file_type::socket
-                                                             : std::filesystem::file_type::unknown);
-        size_ = static_cast<std::uint64_t>(st.st_size);
-#endif
-        refuseIfTooLarge(path, size_);
-    }
-
-    ~PatternFile()
-    {
-#ifdef _WIN32
-        if (file_)
-            std::fclose(file_);
-#else
-        if (fd_ >= 0)
-            ::close(fd_);
-#endif
-    }
-
-    PatternFile(const PatternFile &) = delete;
-    PatternFile &operator=(const PatternFile &) = delete;
-
-    std::uint64_t size() const
-    {
-        return size_;
-    }
-
-    // The next piece, empty at the end of the file.
-    std::string_view next()
-    {
-#ifdef _WIN32
-        const std::size_t got = std::fread(buffer_.get(), 1, pieceSize, file_);
-        if (got == 0 && std::ferror(file_))
-            failRead(0);
-#else
-        ssize_t got;
-        do
-            got = ::read(fd_, buffer_.get(), pieceSize);
-        while (got < 0 && errno == EINTR);
-        if (got < 0)
-            failRead(errno);
-#endif
-        // A file that grows while it is read is held to the same limit.
-        read_ += static_cast<std::uint64_t>(got);
-        refuseIfTooLarge(path_, read_);
-        return {buffer_.get(), static_cast<std::size_t>(got)};
-    }
-
-  private:
-    [[noreturn]] void failRead(int err) const
-    {
-        throw PatternError("cannot read " + displayPath(path_) +
-                               (err ? std::string(": ") + std::strerror(err) : std::string()),
-                           0);
-    }
-
-    static constexpr std::size_t pieceSize = 64 * 1024;
-    std::filesystem::path path_;
-    std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(pieceSize);
-    std::uint64_t size_ = 0;
-    std::uint64_t read_ = 0;
-#ifdef _WIN32
-    std::FILE *file_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
-};
-
 } // namespace
 
 std::vector<std::uint8_t> readPattern(std::string_view text, std::string_view fileName)
@@ -639,13 +374,6 @@ std::vector<std::uint8_t> readPattern(const TextSource &next, std::string_view f
                                       std::uint64_t sizeHint)
 {
     return Reader({}, &next, fileName).run(sizeHint);
-}
-
-std::vector<std::uint8_t> loadPatternFile(const std::filesystem::path &path)
-{
-    PatternFile file(path);
-    const TextSource next = [&file] { return file.next(); };
-    return readPattern(next, displayPath(path), file.size());
 }
 
 } // namespace kesmar
