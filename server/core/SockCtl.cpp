@@ -26,9 +26,15 @@ SockCtl::SockCtl(EventLoop &loop, SockCtlEvents &events)
 
 SockCtl::~SockCtl()
 {
-    Close();
+    announcing_ = false;
+    closeListener();
+    dropConnection();
     for (const auto &[id, s] : pending_)
         net::close(s);
+    for (const net::Socket s : held_)
+        net::reset(s);
+    if (graceArmed_)
+        loop_.cancelWake();
 }
 
 void SockCtl::setSocketFlag(bool on)
@@ -43,7 +49,7 @@ void SockCtl::setReceiveBufferSize(std::int32_t bytes)
     receiveBuffer_ = bytes;
     // Accepted sockets inherit the listener's, which matters for the
     // receive window agreed during the handshake.
-    if (isListening())
+    if (listener_ != net::invalidSocket)
         net::setBufferSizes(listener_, receiveBuffer_, 0);
     if (isConnected())
         applyOptions(conn_);
@@ -52,7 +58,7 @@ void SockCtl::setReceiveBufferSize(std::int32_t bytes)
 void SockCtl::setSendBufferSize(std::int32_t bytes)
 {
     sendBuffer_ = bytes;
-    if (isListening())
+    if (listener_ != net::invalidSocket)
         net::setBufferSizes(listener_, 0, sendBuffer_);
     if (isConnected())
         applyOptions(conn_);
@@ -66,32 +72,77 @@ void SockCtl::applyOptions(net::Socket s) const
 
 std::int32_t SockCtl::boundPort() const
 {
-    return isListening() ? net::localPort(listener_) : 0;
+    return listener_ != net::invalidSocket ? net::localPort(listener_) : 0;
 }
 
 void SockCtl::Listen()
 {
-    if (isListening())
-        return;
-    try {
-        listener_ = net::listenTcp(static_cast<std::uint16_t>(localPort_), kesmar::listenBacklog,
-                                   receiveBuffer_, sendBuffer_);
-    } catch (const net::Error &e) {
-        throw SockCtlError("cannot listen on TCP port " + std::to_string(localPort_) + ": " +
-                           e.what());
+    if (listener_ == net::invalidSocket) {
+        try {
+            listener_ = net::listenTcp(static_cast<std::uint16_t>(localPort_),
+                                       kesmar::listenBacklog, receiveBuffer_, sendBuffer_);
+        } catch (const net::Error &e) {
+            throw SockCtlError("cannot listen on TCP port " + std::to_string(localPort_) + ": " +
+                               e.what());
+        }
+        loop_.watch(listener_, listenerSink_);
     }
-    loop_.watch(listener_, listenerSink_);
+    announcing_ = true;
+    if (graceArmed_) {
+        graceArmed_ = false;
+        loop_.cancelWake();
+    }
+    // From the loop, not from inside the handler that calls Listen.
+    if (!held_.empty() && !announcePosted_) {
+        announcePosted_ = true;
+        loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
+            if (!alive.lock())
+                return;
+            announcePosted_ = false;
+            announceHeld();
+        });
+    }
 }
 
 void SockCtl::Close()
 {
-    closeListener();
+    stopAnnouncing();
     dropConnection();
+}
+
+void SockCtl::stopAnnouncing()
+{
+    announcing_ = false;
+    if (listener_ == net::invalidSocket || graceArmed_)
+        return;
+    graceArmed_ = true;
+    loop_.wakeAt(loop_.nowNs() + std::int64_t{holdGraceMs} * 1000000,
+                 [this, alive = std::weak_ptr<bool>(alive_)] {
+                     if (alive.lock())
+                         endGrace();
+                 });
+}
+
+// Those held behind the one served are turned away, and the port closes
+// until it has gone.
+void SockCtl::endGrace()
+{
+    graceArmed_ = false;
+    // The one served may have gone while word of it waited behind this wake;
+    // hear it first, as it decides whether those held are served.
+    if (!announcing_ && isConnected())
+        connectionReadable();
+    if (announcing_)
+        return;
+    closeListener();
+    for (const net::Socket s : held_)
+        net::reset(s);
+    held_.clear();
 }
 
 void SockCtl::closeListener()
 {
-    if (!isListening())
+    if (listener_ == net::invalidSocket)
         return;
     loop_.unwatch(listener_);
     net::close(listener_);
@@ -110,13 +161,28 @@ void SockCtl::dropConnection()
     taken_ = 0;
 }
 
+// Takes every connection the OS has completed, so that none is reset with
+// the port when listening ends, then announces them in turn if listening.
 void SockCtl::takePending()
 {
-    // One request at a time, as the handler closes the listener to accept it.
-    while (isListening()) {
+    while (listener_ != net::invalidSocket) {
         const net::Socket s = net::acceptOne(listener_);
         if (s == net::invalidSocket)
-            return;
+            break;
+        if (held_.size() >= holdLimit)
+            net::reset(s);
+        else
+            held_.push_back(s);
+    }
+    announceHeld();
+}
+
+void SockCtl::announceHeld()
+{
+    // The handler that accepts a request ends listening, which ends this.
+    while (isListening() && !held_.empty()) {
+        const net::Socket s = held_.front();
+        held_.pop_front();
         lastRequestID_ =
             lastRequestID_ == std::numeric_limits<std::int32_t>::max() ? 1 : lastRequestID_ + 1;
         const std::int32_t id = lastRequestID_;
@@ -139,7 +205,7 @@ void SockCtl::Accept(std::int32_t &requestID)
         throw SockCtlError("no pending connection request " + std::to_string(requestID));
     const net::Socket s = it->second;
     pending_.erase(it);
-    closeListener();
+    stopAnnouncing();
     dropConnection();
     conn_ = s;
     applyOptions(conn_);
@@ -147,9 +213,13 @@ void SockCtl::Accept(std::int32_t &requestID)
     keepConnectionAlive(conn_);
     peerWindowDueNs_ = loop_.nowNs();
     followWindow();
-    // Data that came with the connection is reported as soon as the loop
-    // looks at the socket.
     loop_.watch(conn_, connectionSink_);
+    // What came while it was held, data or its end, may have been reported
+    // then to nobody (Winsock reports an end once): look once anyway.
+    loop_.post([this, s, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock() && conn_ == s)
+            connectionReadable();
+    });
 }
 
 // keepConnectionAlive's bound on unacknowledged data is lifted while the

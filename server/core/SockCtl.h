@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <span>
@@ -46,10 +47,23 @@ class SockCtlEvents
 // number counted from 1 for each request since start (wrapping back to 1).
 // The request can be accepted until the ConnectionRequest handler returns,
 // even across Close(); one that is not accepted by then is closed.
+//
+// Connections the OS completed behind the one being served are not reset
+// when listening ends: they are held, in the order they came, for
+// holdGraceMs. Should the served one turn out to be gone already (a port
+// probe that connects and closes, a health check), Listen() announces the
+// held ones in turn. Otherwise they are reset when the grace ends, and the
+// port is closed: a client behind a live one is turned away within
+// holdGraceMs, none is left connected to nothing.
 class SockCtl
 {
   public:
     static constexpr std::int32_t byteArrayType = 8209;
+    // Long enough for a probe's close to follow its connect, under Wine
+    // too; short enough that a client turned away hears it at once.
+    static constexpr std::int32_t holdGraceMs = 50;
+    // Held beyond this many, a connection is reset at once.
+    static constexpr std::size_t holdLimit = 8;
 
     SockCtl(EventLoop &loop, SockCtlEvents &events);
     ~SockCtl();
@@ -65,7 +79,8 @@ class SockCtl
     void setReceiveBufferSize(std::int32_t bytes);
     void setSendBufferSize(std::int32_t bytes);
 
-    // Throws SockCtlError when the port cannot be bound.
+    // Throws SockCtlError when the port cannot be bound. Announces the
+    // connections held since listening ended first.
     void Listen();
     // Ends listening and any connection; raises no notification.
     void Close();
@@ -83,7 +98,10 @@ class SockCtl
     // Replaces buffer with at most maxLen received bytes.
     void GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen);
 
-    bool isListening() const { return listener_ != net::invalidSocket; }
+    // Announcing requests. The port itself stays open for the grace after
+    // listening ends, for the connections held then.
+    bool isListening() const { return announcing_ && listener_ != net::invalidSocket; }
+    std::size_t connectionsHeld() const { return held_.size(); }
     // The port actually bound; differs from LocalPort() only when that is 0.
     std::int32_t boundPort() const;
     bool isConnected() const { return conn_ != net::invalidSocket; }
@@ -114,6 +132,9 @@ class SockCtl
     };
 
     void takePending();
+    void announceHeld();
+    void stopAnnouncing();
+    void endGrace();
     void connectionReadable();
     void applyOptions(net::Socket s) const;
     void closeListener();
@@ -135,6 +156,9 @@ class SockCtl
     std::int64_t backlogLimit_ = 100; // a second at 10 ms, until the window sets it
     std::int64_t taken_ = 0;          // bytes taken by the OS and not yet reported
     bool reportPosted_ = false;
+    bool announcing_ = false;
+    bool announcePosted_ = false;
+    bool graceArmed_ = false;
     bool writeWanted_ = false;
     std::int64_t peerWindowDueNs_ = 0;
     SendQueue queue_;
@@ -144,6 +168,7 @@ class SockCtl
     net::Socket listener_ = net::invalidSocket;
     net::Socket conn_ = net::invalidSocket;
     std::map<std::int32_t, net::Socket> pending_;
+    std::deque<net::Socket> held_;
     ListenerSink listenerSink_;
     ConnectionSink connectionSink_;
 };

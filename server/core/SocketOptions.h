@@ -4,14 +4,13 @@
 
 namespace kesmar {
 
-// The listening socket's backlog. The server takes one client and then
-// stops listening, and Linux resets whatever is still queued when a listener
-// closes: each place in the queue costs a reset client in a rush of
-// connects. A backlog of 0 is worse: the kernel then queues one connection and
-// answers every other SYN with a cookie, and a handshake that completes while
-// that one waits is dropped without a trace, its client connected to nothing
-// and never told. With 2 (room for 3), three clients that connect at the same
-// moment are all heard: one is served, the others reset at once.
+// The listening socket's backlog. The socket control takes every completed
+// connection off the queue as soon as it looks, so the queue only holds the
+// handshakes that complete between two looks. A backlog of 0 is too small:
+// the kernel then queues one connection and answers every other SYN with a
+// cookie, and a handshake that completes while that one waits is dropped
+// without a trace, its client connected to nothing and never told. With 2
+// (room for 3), three clients that connect at the same moment are all heard.
 inline constexpr int listenBacklog = 2;
 
 // When a connection's peer counts as gone. The peer's system answers

@@ -26,7 +26,8 @@ std::int64_t backlogBlocks(std::int32_t periodMs)
 } // namespace
 
 frmMainHandlers::frmMainHandlers(FormControls controls, EventLoop &loop)
-    : askServer(loop, *this), tmr1(loop, [this] { sendPattern(); }), c_(controls)
+    : wakes_(loop), askServer(wakes_.view(0), *this),
+      tmr1(wakes_.view(1), [this] { sendPattern(); }), c_(controls)
 {}
 
 void frmMainHandlers::load(const std::filesystem::path &patternFile)

@@ -10,6 +10,7 @@
 #include "Controls.h"
 #include "EventLoop.h"
 #include "SendClock.h"
+#include "SharedWake.h"
 #include "SockCtl.h"
 
 namespace kesmar {
@@ -52,6 +53,11 @@ class frmMainHandlers final : private SockCtlEvents
     // repaints while a block is still going out.
     std::function<void()> onSendComplete;
 
+  private:
+    // Before the two that share it.
+    SharedWake wakes_;
+
+  public:
     SockCtl askServer;
     SendClock tmr1;
 

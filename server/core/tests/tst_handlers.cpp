@@ -501,10 +501,46 @@ TEST_P(frmMainServing, FloodOfInputDoesNotStallTicks)
         << " ticks, " << client.received().size() << " bytes";
 }
 
+// Test code that waits for the port with a probe (a bare connect and close,
+// or a request and close) and then starts its client at once: the client
+// gets its blocks, and the log shows the probe as the client it was. The
+// probe is either queued with the client, or taken first and closing only
+// then, with the client right behind it.
+TEST_P(frmMainServing, ClientRightBehindAProbeIsServed)
+{
+    startSending(10);
+    const std::vector<std::uint8_t> request{'G', 'E', 'T', ' ', '/', '\r', '\n', '\r', '\n'};
+    int accepts = 0;
+    for (const bool queued : {true, false}) {
+        for (const bool withData : {false, true}) {
+            SCOPED_TRACE(std::string(queued ? "queued" : "behind") +
+                         (withData ? ", probe sends first" : ", bare probe"));
+            LoopbackClient probe;
+            ASSERT_TRUE(probe.connect(20319)) << probe.why();
+            if (!queued) {
+                ASSERT_TRUE(runUntil([&] { return askServer().isConnected(); }));
+            }
+            if (withData)
+                probe.send(request);
+            probe.close();
+            LoopbackClient client;
+            ASSERT_TRUE(client.connect(20319)) << client.why();
+            ASSERT_TRUE(runUntil(
+                [&] { return client.hasReceived(2 * sampleBytes.size()) || client.hasEnded(); }));
+            EXPECT_FALSE(client.ended());
+            accepts += 2;
+            EXPECT_EQ(countStarting(form.txtStat.text, "Accept requestID = "), accepts);
+            client.close();
+            ASSERT_TRUE(runUntil([&] { return askServer().isListening(); }));
+        }
+    }
+}
+
 // Three clients that connect while the server is busy wait together in the
-// listen backlog: one is served and the others are ended at once, none left
-// unanswered (with a backlog of 0 or 1, those beyond it were). A system
-// whose backlog holds fewer may refuse one at once instead.
+// listen backlog: one is served, and as it stays, the others are ended
+// within the grace, none left unanswered (with a backlog of 0 or 1, those
+// beyond it were). A system whose backlog holds fewer may refuse one at once
+// instead.
 TEST_P(frmMainServing, ClientsQueuedTogetherAreEachAnswered)
 {
     startSending(10);

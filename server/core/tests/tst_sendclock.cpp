@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "SendClock.h"
+#include "SharedWake.h"
 #include "TestLoops.h"
 
 namespace {
@@ -103,34 +106,54 @@ class SendClockSchedule : public testing::TestWithParam<Schedule>
 {
 };
 
+// Alone on the loop, and sharing its one wake-up with another user that
+// wakes every 3 ms, as the socket control does with its grace: the same
+// ticks either way.
 TEST_P(SendClockSchedule, TicksWhereDue)
 {
     const Schedule &s = GetParam();
-    FakeLoop loop;
-    std::vector<std::int64_t> ticks;
-    kesmar::SendClock clock(loop, [&] { ticks.push_back(loop.nowNs() / ms); });
-    for (const Step &step : s.steps) {
-        switch (step.kind) {
-        case Step::On:
-            clock.setEnabled(true);
-            break;
-        case Step::Off:
-            clock.setEnabled(false);
-            break;
-        case Step::Period:
-            clock.setInterval(static_cast<std::int32_t>(step.value));
-            break;
-        case Step::Run:
-            loop.advanceTo(step.value * ms);
-            break;
-        case Step::Stall:
-            loop.stallUntil(step.value * ms);
-            break;
+    for (const bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "sharing the wake-up" : "alone");
+        FakeLoop loop;
+        std::optional<kesmar::SharedWake> wakes;
+        std::int64_t neighbourAt = -1;
+        std::function<void()> neighbour = [&] {
+            neighbourAt = loop.nowNs() / ms;
+            wakes->view(1).wakeAt(loop.nowNs() + 3 * ms, neighbour);
+        };
+        if (shared) {
+            wakes.emplace(loop);
+            wakes->view(1).wakeAt(3 * ms, neighbour);
+        }
+        std::vector<std::int64_t> ticks;
+        kesmar::SendClock clock(shared ? wakes->view(0) : loop,
+                                [&] { ticks.push_back(loop.nowNs() / ms); });
+        for (const Step &step : s.steps) {
+            switch (step.kind) {
+            case Step::On:
+                clock.setEnabled(true);
+                break;
+            case Step::Off:
+                clock.setEnabled(false);
+                break;
+            case Step::Period:
+                clock.setInterval(static_cast<std::int32_t>(step.value));
+                break;
+            case Step::Run:
+                loop.advanceTo(step.value * ms);
+                break;
+            case Step::Stall:
+                loop.stallUntil(step.value * ms);
+                break;
+            }
+        }
+        EXPECT_EQ(ticks, s.ticksAtMs);
+        EXPECT_EQ(clock.ticks(), static_cast<std::int64_t>(s.ticksAtMs.size()));
+        EXPECT_EQ(clock.missedTicks(), s.missed);
+        if (shared) {
+            EXPECT_GT(neighbourAt, loop.nowNs() / ms - 3) << "the other user stopped waking";
         }
     }
-    EXPECT_EQ(ticks, s.ticksAtMs);
-    EXPECT_EQ(clock.ticks(), static_cast<std::int64_t>(s.ticksAtMs.size()));
-    EXPECT_EQ(clock.missedTicks(), s.missed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, SendClockSchedule, testing::ValuesIn(schedules),
