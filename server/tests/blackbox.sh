@@ -59,16 +59,29 @@ fail() {
     exit 1
 }
 
-# Xvfb picks a free display itself and writes its number when it is ready,
-# so parallel runs never collide.
+# Xvfb on a display of its own, which it takes through the lock file in
+# /tmp that every X server on the machine honours. Left to pick a free one
+# itself (-displayfd), each test in a network namespace of its own (netns.sh)
+# would find display 0 free, as it sees none of the others' sockets, and
+# they would share its socket file and compiled keymap. It serves once its
+# socket is listed.
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    xpid=$!
-    wait_until 100 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    DISPLAY=":$(head -n1 "$work/display")"
+    xdisplay=$(($$ % 500 + 100))
+    while :; do
+        Xvfb ":$xdisplay" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+        xpid=$!
+        wait_until 100 xvfb_settled || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+        grep -q 'already active' "$work/xvfb.log" || break
+        wait "$xpid" || true
+        [ "$xdisplay" -lt 700 ] || fail "no free display up to :$xdisplay"
+        xdisplay=$((xdisplay + 1))
+    done
+    DISPLAY=":$xdisplay"
     export DISPLAY
     unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+}
+xvfb_settled() {
+    grep -q "@/tmp/.X11-unix/X$xdisplay\$" /proc/net/unix || grep -qs 'already active' "$work/xvfb.log"
 }
 
 # launch DIR COMMAND...: starts the program, COMMAND run in DIR, and sets
