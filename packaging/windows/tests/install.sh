@@ -13,7 +13,7 @@
 set -eu
 src="$(cd "$1" && pwd)"
 wine_tests="$src/server/tests/wine"
-. "$src/server/tests/e2e/xvfb.sh"
+. "$src/server/tests/blackbox.sh"
 . "$wine_tests/wine.sh"
 need Xvfb wixl msibuild msiinfo python3 ss timeout
 bin="$2/bin"

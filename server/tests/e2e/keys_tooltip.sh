@@ -1,42 +1,22 @@
 #!/bin/sh
 # The keyboard on a real X server: Tab to "送信" and Enter presses it (a
 # client starts receiving), Tab on to the slider and the arrow keys bring
-# up the period in a tip beside the handle, and F10 opens ファイル.
+# up the period in a tip beside the handle, and F10 opens ファイル. The
+# program and the client are started as ../blackbox.sh starts them.
 #   keys_tooltip.sh KESMAR_BINARY OUT.png    (OUT.png: the window with the tip)
 set -eu
-. "$(dirname "$0")/xvfb.sh"
-need Xvfb xdotool python3 import convert compare
+. "$(dirname "$0")/../blackbox.sh"
+need Xvfb xdotool python3 ss import convert compare
 bin="$1"
 shot="$2"
 
 start_xvfb
-start_kesmar "$bin"
-find_window
+run_kesmar "$bin"
 xdotool windowfocus --sync "$win"
-
-: >"$work/received"
-python3 - "$work/received" <<'PY' &
-import socket, sys, time
-out = open(sys.argv[1], "ab", buffering=0)
-s = socket.create_connection(("127.0.0.1", 20319), timeout=5)
-s.settimeout(0.2)
-end = time.time() + 30
-while time.time() < end:
-    try:
-        chunk = s.recv(4096)
-    except socket.timeout:
-        continue
-    if not chunk:
-        break
-    out.write(chunk)
-PY
-helpers="$helpers $!"
-received() { wc -c <"$work/received" | tr -d ' '; }
-at_least() { [ "$(received)" -ge "$1" ]; }
+connect_client
 
 # The screen just under the slider, where the tip comes and the handle
 # does not: 200 x 30 from the slider's left edge, in root coordinates.
-eval "$(xdotool getwindowgeometry --shell "$win")"
 region="200x30+$((X + 272))+$((Y + menu + 140))"
 under_slider() { import -window root -crop "$region" +repage "$work/$1.png"; }
 differs() { [ "$(compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1)" != 0 ]; }

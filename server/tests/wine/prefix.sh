@@ -7,7 +7,7 @@
 #   prefix.sh PREFIX
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/../e2e/xvfb.sh"
+. "$here/../blackbox.sh"
 . "$here/wine.sh"
 need Xvfb iconv
 prefix="$(absolute "$1")"

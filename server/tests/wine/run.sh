@@ -5,17 +5,14 @@
 #   run.sh PREFIX EXE [ARGS...]
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/../e2e/xvfb.sh"
+. "$here/../blackbox.sh"
 . "$here/wine.sh"
 need Xvfb
 prefix="$1"
 exe="$2"
 shift 2
-[ -f "$prefix/.tarvolin-prefix" ] || fail "no Wine prefix in $prefix (prefix.sh makes it)"
-[ -f "$exe" ] || {
-    echo "skipped: no $exe (cross-build.sh makes it)"
-    exit 77
-}
+need_prefix "$prefix"
+need_exe "$exe" "cross-build.sh makes it"
 
 start_xvfb
 use_prefix "$prefix"

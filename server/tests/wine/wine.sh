@@ -1,11 +1,10 @@
-# Sourced by the scripts beside it, after ../e2e/xvfb.sh: Wine on a private
-# X display, with a prefix of the build's own. POSIX sh, under set -eu.
+# Sourced by the scripts beside it, after ../blackbox.sh: Wine on its
+# private X display, with a prefix of the build's own. POSIX sh, under set -eu.
 #
 # A wineserver serves every Wine process of a prefix, and Winsock's sockets
 # are its sockets: it must live in the caller's network namespace. So each
 # run starts its own and ends it, and runs that share a prefix take turns
 # (ctest's RESOURCE_LOCK).
-
 need wine wineserver
 
 export WINEDEBUG=-all
@@ -20,6 +19,19 @@ absolute() {
     esac
 }
 
+# need_exe EXE HOW: skipped (77) where EXE was not built; HOW says what
+# builds it.
+need_exe() {
+    [ -f "$1" ] || {
+        echo "skipped: no $1 ($2)"
+        exit 77
+    }
+}
+
+need_prefix() {
+    [ -f "$1/.tarvolin-prefix" ] || fail "no Wine prefix in $1 (prefix.sh makes it)"
+}
+
 # use_prefix DIR
 use_prefix() {
     WINEPREFIX="$(absolute "$1")"
@@ -28,36 +40,13 @@ use_prefix() {
     wineserver -k 2>/dev/null || true
 }
 
-cleanup() {
-    for p in $kpid $helpers; do
-        kill "$p" 2>/dev/null || true
-        wait "$p" 2>/dev/null || true
-    done
+platform_cleanup() {
     if [ -n "${WINEPREFIX:-}" ]; then
         wineserver -k 2>/dev/null || true
     fi
-    if [ -n "$xpid" ]; then
-        kill "$xpid" 2>/dev/null || true
-        wait "$xpid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
 }
 
-# start_exe EXE [ARGS...]: as start_kesmar does, through Wine.
-start_exe() {
-    rm -f "$work/kesmar.pid" "$work/status"
-    (
-        cd "$(dirname "$1")"
-        exe="$(basename "$1")"
-        shift
-        wine "$exe" "$@" >"$work/kesmar.log" 2>&1 &
-        echo $! >"$work/kesmar.pid"
-        st=0
-        wait $! || st=$?
-        echo "$st" >"$work/status.tmp"
-        mv "$work/status.tmp" "$work/status"
-    ) &
-    helpers="$helpers $!"
-    wait_until 50 test -s "$work/kesmar.pid" || fail "wine did not start"
-    kpid="$(cat "$work/kesmar.pid")"
+# start_kesmar EXE: through Wine, from the directory that holds it.
+start_kesmar() {
+    launch "$(dirname "$1")" wine "$(basename "$1")"
 }
