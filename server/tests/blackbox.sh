@@ -64,11 +64,13 @@ fail() {
 # itself (-displayfd), each test in a network namespace of its own (netns.sh)
 # would find display 0 free, as it sees none of the others' sockets, and
 # they would share its socket file and compiled keymap. It serves once its
-# socket is listed.
+# socket is listed. It never resets: by default Xvfb resets whenever its last
+# client leaves, and one of the harness's short-lived xdotool searches
+# leaving just as the program connects would take the display from under it.
 start_xvfb() {
     xdisplay=$(($$ % 500 + 100))
     while :; do
-        Xvfb ":$xdisplay" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+        Xvfb ":$xdisplay" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
         xpid=$!
         wait_until 100 xvfb_settled || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
         grep -q 'already active' "$work/xvfb.log" || break
