@@ -1,6 +1,6 @@
 // What the Windows build promises beyond the event loop's contract: the
-// port held alone and let go at once, and a refused port named for what it
-// most likely is.
+// port held alone and let go at once, a refused port named for what it most
+// likely is, and a fatal error's box that leaves the window answering.
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,18 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "Fatal.h"
+#include "FatalBox.h"
 #include "Net.h"
 #include "SockCtl.h"
 #include "TestLoops.h"
+#include "WinEventLoop.h"
 
 namespace {
 
@@ -142,6 +147,57 @@ TEST(WinSockets, RefusedPortIsNamedAsPossiblyReserved)
         << refused;
     EXPECT_EQ(kesmar::net::listenErrorText(WSAEADDRINUSE, 20319),
               "The bound address is already in use");
+}
+
+BOOL CALLBACK takeBox(HWND window, LPARAM found)
+{
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) != L"#32770")
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+std::atomic<bool> handlerRan{false};
+
+// Ends the process: with status 1 when all held, with another one naming
+// what did not.
+[[noreturn]] void failWhileTheBoxIsWatched()
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  300, 200, nullptr, nullptr, nullptr, nullptr);
+    kesmar::win32::WinEventLoop loop;
+    loop.post([] { handlerRan = true; });
+    loop.wakeAt(loop.nowNs(), [] { handlerRan = true; });
+    const DWORD gui = GetCurrentThreadId();
+    std::thread([window, gui] {
+        HWND box = nullptr;
+        for (int i = 0; i < 1000 && !box; ++i) {
+            std::this_thread::sleep_for(10ms);
+            EnumThreadWindows(gui, takeBox, reinterpret_cast<LPARAM>(&box));
+        }
+        if (!box)
+            ExitProcess(10);
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer))
+            ExitProcess(11); // the window's thread takes no messages
+        if (IsWindowEnabled(window) || GetWindow(box, GW_OWNER) != window)
+            ExitProcess(12); // the window would take input beside the box
+        std::this_thread::sleep_for(300ms);
+        if (handlerRan)
+            ExitProcess(13);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }).detach();
+    setFatalReport(kesmar::win32::showFatalError);
+    runHandler([] { throw std::runtime_error("the handler failed"); });
+    ExitProcess(14);
+}
+
+TEST(FatalBoxDeathTest, WindowAnswersAndNoHandlerRunsUntilTheBoxCloses)
+{
+    EXPECT_EXIT(failWhileTheBoxIsWatched(), testing::ExitedWithCode(1),
+                "kesmar: the handler failed");
 }
 
 } // namespace
