@@ -288,15 +288,33 @@ void WinEventLoop::wakeIfDue(bool timerSignalled)
     deliver(wake);
 }
 
+// The system hands out posted messages before input, paint and timer
+// messages, and while a client floods the server a socket message is always
+// posted: the window would take no clicks, never repaint, and its panes'
+// and tips' timers would never come. So those get a turn of their own at
+// least every few milliseconds (looking costs a call, under Wine one to the
+// wineserver, so not after every message).
+bool WinEventLoop::takeStarved(MSG &msg)
+{
+    const std::int64_t now = nowNs();
+    if (now < starvedTurnNs_)
+        return false;
+    starvedTurnNs_ = now + starvedTurnEveryNs;
+    return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT) ||
+           PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE);
+}
+
 int WinEventLoop::run()
 {
     for (;;) {
         MSG msg;
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0)
+        if (!takeStarved(msg)) {
+            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got < 0)
+                fatalError("waiting for messages failed: " + systemText(GetLastError()));
+        }
+        if (msg.message == WM_QUIT)
             return static_cast<int>(msg.wParam);
-        if (got < 0)
-            fatalError("waiting for messages failed: " + systemText(GetLastError()));
         if (!preTranslate || !preTranslate(msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);

@@ -65,9 +65,12 @@ class WinEventLoop final : public EventLoop
     void OnSocket(net::Socket s, WORD event);
     void OnPosted();
     void wakeIfDue(bool timerSignalled);
+    bool takeStarved(MSG &msg);
     void setTimer(std::int64_t dueNs);
     template <typename F> void deliver(F &&callback);
 
+    static constexpr std::int64_t starvedTurnEveryNs = 5'000'000;
+    std::int64_t starvedTurnNs_ = 0;
     std::int64_t frequency_ = 1;
     bool coarseTimer_ = false; // no high-resolution timer: the system tick is raised instead
     UniqueHandle timer_;

@@ -224,6 +224,31 @@ TEST_P(ModalLoop, WakeComesWhileItPumpsInsteadOfRun)
 INSTANTIATE_TEST_SUITE_P(WinEventLoop, ModalLoop, testing::Bool(),
                          [](const auto &info) { return info.param ? "Flooded" : "Quiet"; });
 
+// A client that floods the server keeps a socket message always posted;
+// the system would hand out a timer's message (the panes', the tips') only
+// once none is.
+TEST(WinEventLoop, TimersGetATurnWhilePostedMessagesNeverRunOut)
+{
+    kesmar::win32::WinEventLoop loop;
+    const ULONGLONG floodEnds = GetTickCount64() + 5000;
+    static bool flooding = true;
+    flooding = true;
+    std::function<void()> again = [&] {
+        flooding = GetTickCount64() < floodEnds;
+        if (flooding)
+            loop.post(again);
+    };
+    loop.post(again);
+    static bool timerCameWhileFlooding = false;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+        timerCameWhileFlooding = flooding;
+        PostQuitMessage(0);
+    });
+    EXPECT_EQ(loop.run(), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(timerCameWhileFlooding);
+}
+
 TEST(WinEventLoop, RunReturnsTheQuitCodeAndShowsMessagesFirst)
 {
     kesmar::win32::WinEventLoop loop;
