@@ -229,9 +229,9 @@ std::string listenErrorText(int error, std::uint16_t port)
     // netstat does not show; the system's own words only speak of access.
     if (error == WSAEACCES)
         return "Windows refuses the port: port " + std::to_string(port) +
-               " may lie in a range that Windows has reserved (Hyper-V, WSL 2 and Docker "
-               "Desktop reserve such ranges), which "
-               "\"netsh interface ipv4 show excludedportrange protocol=tcp\" lists";
+               " may lie in a range of ports that Windows has reserved (Hyper-V, WSL 2 and "
+               "Docker Desktop reserve such ranges); the command "
+               "\"netsh interface ipv4 show excludedportrange protocol=tcp\" lists them";
 #else
     (void)port;
 #endif
