@@ -92,6 +92,11 @@ start_xvfb() {
     unset QT_QPA_PLATFORM
 }
 
+# Which program start_kesmar starts: "linux", the kesmar of BUILD, or "wine",
+# kesmar.exe ($exe, with Fendral.dll beside it) under Wine, which wine.sh
+# sets up.
+server=linux
+
 # start_kesmar PATTERN_DIR: a copy of the binary beside that dir's test.txt.
 # The port is fixed, and other work on the machine (a test run, say) may take
 # it between our check and kesmar's listen; kesmar then shows its fatal-error
@@ -113,17 +118,24 @@ try_start_kesmar() {
     local dir="$tmp/run.$RANDOM"
     kesmar_dir="$dir"
     mkdir -p "$dir"
-    cp "$kesmar_bin" "$dir/kesmar"
     cp "$1/test.txt" "$dir/test.txt"
     wait_port "$port" 120 || { echo "port $port stayed taken for 120 s" >&2; exit 1; }
-    "$dir/kesmar" >"$dir/log" 2>&1 &
+    if [ "$server" = wine ]; then
+        cp "$exe" "$(dirname "$exe")/Fendral.dll" "$dir/"
+        (cd "$dir" && exec wine kesmar.exe) >"$dir/log" 2>&1 &
+    else
+        cp "$kesmar_bin" "$dir/kesmar"
+        "$dir/kesmar" >"$dir/log" 2>&1 &
+    fi
     kesmar_pid=$!
-    # Qt also makes an unmapped 1x1 window with the same title: take the
-    # mapped one that is as wide as the main window.
-    local w HEIGHT WIDTH X Y SCREEN WINDOW
+    # Qt also makes an unmapped 1x1 window with the same title, and Wine
+    # windows for the input method: take the mapped one that is as wide as
+    # the main window.
+    local w HEIGHT WIDTH X Y SCREEN WINDOW search=(--onlyvisible --name '^Tarvolin')
+    [ "$server" = wine ] && search=(--all --pid "$kesmar_pid" --onlyvisible --name '^Tarvolin')
     win=""
-    for _ in $(seq 100); do
-        for w in $(xdotool search --onlyvisible --name '^Tarvolin' 2>/dev/null); do
+    for _ in $(seq 200); do
+        for w in $(timeout 5 xdotool search "${search[@]}" 2>/dev/null); do
             eval "$(xdotool getwindowgeometry --shell "$w")"
             [ "$WIDTH" = 434 ] && { win=$w; break; }
         done
@@ -136,7 +148,13 @@ try_start_kesmar() {
         cat "$dir/log" >&2
         exit 1
     fi
-    ss -Htlnp "sport = :$port" | grep -q "pid=$kesmar_pid," || return 1
+    if [ "$server" = wine ]; then
+        # The wineserver holds the program's sockets: wait for a listener.
+        for _ in $(seq 100); do port_free "$port" || break; sleep 0.1; done
+        ! port_free "$port" || return 1
+    else
+        ss -Htlnp "sport = :$port" | grep -q "pid=$kesmar_pid," || return 1
+    fi
     # Let the first paint and the start-up steps settle.
     sleep 0.5
     eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -146,6 +164,8 @@ try_start_kesmar() {
 stop_kesmar() {
     if [ -n "$kesmar_pid" ]; then
         kill "$kesmar_pid" 2>/dev/null || true
+        for _ in $(seq 30); do kill -0 "$kesmar_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$kesmar_pid" 2>/dev/null || true
         wait "$kesmar_pid" 2>/dev/null || true
         kesmar_pid=""
     fi
@@ -154,13 +174,18 @@ stop_kesmar() {
 }
 
 # set_period MS (a multiple of 10): focus the slider with a click, Home takes
-# it to 0, PageUp adds 100 and Right adds 10.
+# it to 0, PageUp (Qt's slider) or PageDown (the Win32 trackbar) adds 100 and
+# Right adds 10.
 set_period() {
     xdotool mousemove --window "$win" 280 $((menu + 120)) click 1
     sleep 0.2
-    local keys=(Home)
-    for _ in $(seq $(($1 / 100))); do keys+=(Prior); done
+    local keys=(Home) page=Prior
+    [ "$server" = wine ] && page=Next
+    for _ in $(seq $(($1 / 100))); do keys+=("$page"); done
     for _ in $(seq $(($1 % 100 / 10))); do keys+=(Right); done
+    # Without a window manager a click does not give a Wine window the
+    # keyboard.
+    [ "$server" = wine ] && xdotool windowfocus --sync "$win"
     xdotool key --delay 20 "${keys[@]}"
     sleep 0.2
 }

@@ -319,8 +319,9 @@ int flood(int port, const std::string &blobPath, double period, double seconds)
             const ssize_t n = ::recv(fd, in.data(), in.size(), MSG_DONTWAIT);
             if (n == 0)
                 break;
+            // The first second is not timed, as in the other modes.
             if (n > 0)
-                r.take(in.data(), static_cast<std::size_t>(n), nowNs(), true);
+                r.take(in.data(), static_cast<std::size_t>(n), nowNs(), nowNs() - t0 >= 1000000000);
         }
         if (p.revents & POLLOUT) {
             const ssize_t n = ::send(fd, out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);

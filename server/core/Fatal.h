@@ -15,12 +15,19 @@
 using FatalReport = void (*)(const std::string &message);
 void setFatalReport(FatalReport report);
 
+// True from the moment fatalError starts: the front end's report may pump
+// messages (a message box does) until the program ends.
+bool fatalErrorUnderWay();
+
 // Runs one notification handler; anything it throws ends the program through
 // fatalError, so no exception ever unwinds into the event loop. The
 // program's own errors carry a message for the user; the standard library's
-// carry only a type's name, which is not one.
+// carry only a type's name, which is not one. Once a fatal error is under
+// way no handler runs: they would work on what has just failed.
 template <typename F> void runHandler(F &&handler) noexcept
 {
+    if (fatalErrorUnderWay())
+        return;
     try {
         handler();
     } catch (const std::bad_alloc &) {

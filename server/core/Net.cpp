@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -156,9 +157,13 @@ Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuf
         s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == badSocket)
         fail("cannot make a socket");
-#ifndef _WIN32
-    // Windows lets a second program take a port in TIME_WAIT with this on;
-    // elsewhere it only spares a restart the wait.
+#ifdef _WIN32
+    // Windows lets a program of the same user bind 127.0.0.1 or a LAN
+    // address beside a wildcard listener, and the more specific bind takes
+    // the connections; this keeps the port ours alone while we listen.
+    setInt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1);
+#else
+    // Spares listening again the wait for connections closed before.
     setInt(s, SOL_SOCKET, SO_REUSEADDR, 1);
 #endif
     if (receiveBuffer > 0)
@@ -183,7 +188,7 @@ Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuf
     if (bound != 0 || ::listen(s, backlog) != 0) {
         const int e = lastError();
         closeNative(s);
-        throw Error(errorText(e));
+        throw Error(listenErrorText(e, port));
     }
     makeNonBlocking(s);
     return static_cast<Socket>(s);
@@ -217,10 +222,35 @@ Socket acceptOne(Socket listener)
     }
 }
 
+std::string listenErrorText(int error, std::uint16_t port)
+{
+#ifdef _WIN32
+    // Hyper-V, WSL 2 and Docker Desktop reserve blocks of ports, which
+    // netstat does not show; the system's own words only speak of access.
+    if (error == WSAEACCES)
+        return "Windows refuses the port: port " + std::to_string(port) +
+               " may lie in a range of ports that Windows has reserved (Hyper-V, WSL 2 and "
+               "Docker Desktop reserve such ranges); the command "
+               "\"netsh interface ipv4 show excludedportrange protocol=tcp\" lists them";
+#else
+    (void)port;
+#endif
+    return errorText(error);
+}
+
 void close(Socket s)
 {
     if (s != invalidSocket)
         closeNative(native(s));
+}
+
+void closeConnection(Socket s)
+{
+#ifdef _WIN32
+    reset(s);
+#else
+    close(s);
+#endif
 }
 
 void reset(Socket s)

@@ -25,8 +25,11 @@ void startup();
 
 // A socket listening on every address, IPv6 and IPv4 alike where the system
 // allows, with the given buffer sizes (0: the system's own) set before
-// listen() so that accepted connections inherit them.
+// listen() so that accepted connections inherit them. On Windows no other
+// socket may bind the port while it listens.
 Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuffer);
+// The words for a bind or listen of that port that failed with that error.
+std::string listenErrorText(int error, std::uint16_t port);
 std::uint16_t localPort(Socket s);
 
 // The next completed connection, or invalidSocket when none waits.
@@ -36,6 +39,14 @@ void close(Socket s);
 // Closes with a reset rather than an orderly end, so the peer learns at
 // once that nobody will serve it.
 void reset(Socket s);
+// Closes an accepted connection that is over for us. On Windows with a
+// reset: a port listened on exclusively cannot be listened on again while a
+// connection accepted on it is still active, and an orderly close keeps it
+// active until the peer has acknowledged all that was sent and closed its
+// own side, which a peer that stopped reading, or vanished, never does.
+// A reset leaves nothing behind (not even TIME_WAIT). Elsewhere the listener
+// shares the port with such connections, and the close stays orderly.
+void closeConnection(Socket s);
 
 void setNoDelay(Socket s, bool on);
 void setBufferSizes(Socket s, int receiveBuffer, int sendBuffer);

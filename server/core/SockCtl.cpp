@@ -154,7 +154,7 @@ void SockCtl::dropConnection()
     if (!isConnected())
         return;
     loop_.unwatch(conn_);
-    net::close(conn_);
+    net::closeConnection(conn_);
     conn_ = net::invalidSocket;
     writeWanted_ = false;
     queue_.clear();

@@ -2,35 +2,38 @@
 
 #include <windows.h>
 
-#include "MainWindow.h"
+#include "Form.h"
 #include "Text.h"
 
 namespace kesmar::win32 {
 
 namespace {
 
-DWORD WINAPI showBox(void *text)
+BOOL CALLBACK takeShownFrame(HWND window, LPARAM found)
 {
-    MessageBoxW(nullptr, static_cast<const wchar_t *>(text), MainWindow::title,
-                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    return 0;
+    const auto style = GetWindowLongPtrW(window, GWL_STYLE);
+    if (!IsWindowVisible(window) || (style & WS_CAPTION) != WS_CAPTION)
+        return TRUE; // hidden, or a tip or the event loop's window
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
 }
 
 } // namespace
 
 void showFatalError(const std::string &message)
 {
-    // The box waits on a thread of its own: its message loop on this thread
-    // would go on dispatching the window's timers and sockets to handlers
-    // that have just failed.
-    std::wstring text = widen(message);
-    HANDLE box = CreateThread(nullptr, 0, showBox, text.data(), 0, nullptr);
-    if (!box) {
-        showBox(text.data());
-        return;
-    }
-    WaitForSingleObject(box, INFINITE);
-    CloseHandle(box);
+    // The box runs its message loop on the GUI thread: a thread that takes no
+    // messages for 5 s has its windows marked as not responding, and their
+    // close button then offers to end the process, with another status than
+    // 1. Handlers cannot run inside that loop, as runHandler runs none once a
+    // fatal error is under way, and the window, disabled and owning the box,
+    // takes no input meanwhile. Before the window shows, the box has no owner.
+    HWND owner = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), takeShownFrame, reinterpret_cast<LPARAM>(&owner));
+    if (owner)
+        EnableWindow(owner, FALSE);
+    MessageBoxW(owner, widen(message).c_str(), widen(form::title).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 } // namespace kesmar::win32

@@ -68,6 +68,13 @@ LRESULT MainWindow::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
     case DM_GETDEFID:
         return OnGetDefId();
+    case WM_SYSCOLORCHANGE:
+        // Common controls keep the colours they were made with until told
+        // (a High Contrast theme switched on, say); only top-level windows hear.
+        for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            SendMessageW(c, msg, wParam, lParam);
+        tips_.forward(msg, wParam, lParam);
+        return 0;
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }

@@ -39,11 +39,30 @@ void select(HWND edit, LONG start, LONG end)
     send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 }
 
+// From the system's folder only: by its bare name it would be looked for
+// beside the program (and in the current folder) first, where anyone who
+// can put a file would have it run.
+HMODULE loadRichEdit()
+{
+    // Windows 8, or 7 with KB2533623; without it the flag is refused
+    // (ERROR_INVALID_PARAMETER), and the full path does the same.
+    if (HMODULE m = LoadLibraryExW(L"msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return m;
+    if (GetLastError() != ERROR_INVALID_PARAMETER)
+        return nullptr;
+    wchar_t dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    const std::wstring path = std::wstring(dir, n) + L"\\msftedit.dll";
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 } // namespace
 
 const wchar_t *Pane::windowClass()
 {
-    if (!GetModuleHandleW(L"msftedit.dll") && !LoadLibraryW(L"msftedit.dll"))
+    if (!GetModuleHandleW(L"msftedit.dll") && !loadRichEdit())
         failedLastError("cannot load the text panes' control (msftedit.dll)");
     return MSFTEDIT_CLASS;
 }

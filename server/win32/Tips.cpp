@@ -10,7 +10,7 @@ constexpr UINT refreshMs = 500;
 // How long the value stays under the handle after the last move.
 constexpr UINT trackShowMs = 1500;
 constexpr UINT_PTR trackToolId = 1;
-constexpr int maxTipWidth = 480;
+constexpr int maxTipWidth = 480; // pixels at 96 dpi
 
 HWND makeTooltip(HWND owner, DWORD style)
 {
@@ -18,8 +18,13 @@ HWND makeTooltip(HWND owner, DWORD style)
         WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP | style,
         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), nullptr);
-    // Lets a tip of several lines break at its line ends.
-    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, maxTipWidth);
+    // Lets a tip of several lines break at its line ends, and only there: the
+    // width is in pixels, and the text grows with the system's DPI.
+    HDC screen = GetDC(owner);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen)
+        ReleaseDC(owner, screen);
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, MulDiv(maxTipWidth, dpi > 0 ? dpi : 96, 96));
     return tip;
 }
 
@@ -123,6 +128,12 @@ void Tips::setTrackText(const std::wstring &text)
     tool.uId = trackToolId;
     tool.lpszText = const_cast<wchar_t *>(text.c_str());
     SendMessageW(track_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Tips::forward(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    for (HWND tip : {hover_, track_})
+        SendMessageW(tip, msg, wParam, lParam);
 }
 
 void Tips::sliderMoved()

@@ -29,6 +29,10 @@ class Tips
     // The slider has been moved by the user.
     void sliderMoved();
 
+    // Hands a message the owner has been sent on to the tips (which are not
+    // its children), such as WM_SYSCOLORCHANGE.
+    void forward(UINT msg, WPARAM wParam, LPARAM lParam);
+
   private:
     void refreshSendTip();
     void setTrackText(const std::wstring &text);

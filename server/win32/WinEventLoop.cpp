@@ -21,7 +21,7 @@ namespace {
 
 constexpr UINT socketMessage = WM_APP + 1;
 constexpr UINT postedMessage = WM_APP + 2;
-constexpr UINT_PTR backupTimerId = 1;
+constexpr UINT clockMessage = WM_APP + 3;
 constexpr long socketEvents = FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE;
 constexpr wchar_t className[] = L"kesmar.EventLoop";
 
@@ -85,23 +85,45 @@ WinEventLoop::WinEventLoop()
     if (!window_)
         fail("cannot create the event loop's window", GetLastError());
     SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+
+    stopClock_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopClock_)
+        fail("cannot create the send clock's thread", GetLastError());
+    clock_.reset(CreateThread(nullptr, 64 * 1024, clockThread, this,
+                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!clock_)
+        fail("cannot create the send clock's thread", GetLastError());
+    // Woken late, it would make every tick late.
+    SetThreadPriority(clock_.get(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
 WinEventLoop::~WinEventLoop()
 {
+    SetEvent(stopClock_.get());
+    WaitForSingleObject(clock_.get(), INFINITE);
     for (const auto &[s, w] : watched_)
         WSAAsyncSelect(static_cast<SOCKET>(s), window_.get(), 0, 0);
     // Messages still queued for the window must not find us.
     SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
-    KillTimer(window_.get(), backupTimerId);
     if (coarseTimer_)
         timeEndPeriod(1);
+}
+
+// Turns each expiry of the timer into a message. It reads only what the
+// constructor set before it started and the destructor waits for it to end.
+DWORD WINAPI WinEventLoop::clockThread(void *self)
+{
+    const auto *loop = static_cast<WinEventLoop *>(self);
+    const HANDLE waits[] = {loop->stopClock_.get(), loop->timer_.get()};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        PostMessageW(loop->window_.get(), clockMessage, 0, 0);
+    return 0;
 }
 
 LRESULT CALLBACK WinEventLoop::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto *self = reinterpret_cast<WinEventLoop *>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self || (message != socketMessage && message != postedMessage && message != WM_TIMER))
+    if (!self || (message != socketMessage && message != postedMessage && message != clockMessage))
         return DefWindowProcW(window, message, wParam, lParam);
     if (self->holdIfNested(message, wParam, lParam))
         return 0;
@@ -112,8 +134,8 @@ LRESULT CALLBACK WinEventLoop::windowProc(HWND window, UINT message, WPARAM wPar
     case postedMessage:
         self->OnPosted();
         break;
-    case WM_TIMER:
-        self->OnTimer();
+    case clockMessage:
+        runHandler([self] { self->wakeIfDue(true); });
         break;
     }
     return 0;
@@ -232,7 +254,6 @@ void WinEventLoop::cancelWake()
     wakeSet_ = false;
     wake_ = nullptr;
     CancelWaitableTimer(timer_.get());
-    KillTimer(window_.get(), backupTimerId);
 }
 
 void WinEventLoop::setTimer(std::int64_t dueNs)
@@ -245,24 +266,13 @@ void WinEventLoop::setTimer(std::int64_t dueNs)
     due.QuadPart = -std::max<std::int64_t>((left + 99) / 100, 1);
     if (!SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE))
         fail("cannot set the send clock's timer", GetLastError());
-    const auto backupMs = static_cast<UINT>(
-        std::clamp<std::int64_t>((left + 999999) / 1000000 + 1, USER_TIMER_MINIMUM, 0x7ffffff0));
-    SetTimer(window_.get(), backupTimerId, backupMs, nullptr);
 }
 
-void WinEventLoop::OnTimer()
-{
-    if (!wakeSet_) {
-        KillTimer(window_.get(), backupTimerId);
-        return;
-    }
-    wakeIfDue(false);
-}
-
-// Called whenever the timer is signalled and after every message, so that
-// a steady stream of messages cannot hold a tick back. A signal with nothing
-// due is not an error: under Wine, setting the timer anew leaves an earlier
-// expiry signalled.
+// Called for the clock thread's message and, in run(), after every message,
+// so that a steady stream of messages cannot hold a tick back. A message
+// with nothing due is not an error: it may have waited behind a message
+// after which the tick already ran, and under Wine setting the timer anew
+// leaves an earlier expiry signalled.
 void WinEventLoop::wakeIfDue(bool timerSignalled)
 {
     if (!wakeSet_)
@@ -278,26 +288,38 @@ void WinEventLoop::wakeIfDue(bool timerSignalled)
     deliver(wake);
 }
 
+// The system hands out posted messages before input, paint and timer
+// messages, and while a client floods the server a socket message is always
+// posted: the window would take no clicks, never repaint, and its panes'
+// and tips' timers would never come. So those get a turn of their own at
+// least every few milliseconds (looking costs a call, under Wine one to the
+// wineserver, so not after every message).
+bool WinEventLoop::takeStarved(MSG &msg)
+{
+    const std::int64_t now = nowNs();
+    if (now < starvedTurnNs_)
+        return false;
+    starvedTurnNs_ = now + starvedTurnEveryNs;
+    return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT) ||
+           PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE);
+}
+
 int WinEventLoop::run()
 {
-    const HANDLE timer = timer_.get();
     for (;;) {
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT)
-                return static_cast<int>(msg.wParam);
-            if (!preTranslate || !preTranslate(msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-            runHandler([this] { wakeIfDue(false); });
+        if (!takeStarved(msg)) {
+            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got < 0)
+                fatalError("waiting for messages failed: " + systemText(GetLastError()));
         }
-        const DWORD woke =
-            MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0)
-            runHandler([this] { wakeIfDue(true); });
-        else if (woke == WAIT_FAILED)
-            fatalError("waiting for messages failed: " + systemText(GetLastError()));
+        if (msg.message == WM_QUIT)
+            return static_cast<int>(msg.wParam);
+        if (!preTranslate || !preTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        runHandler([this] { wakeIfDue(false); });
     }
 }
 

@@ -15,19 +15,23 @@ namespace kesmar::win32 {
 
 // The event loop of the Windows build, and the program's message loop.
 //
-// Everything runs on the GUI thread, as the handlers expect: Winsock reports
-// each socket with WSAAsyncSelect as a message to a message-only window of
-// our own, posted calls arrive as one message per batch, and the send clock's
-// wake-up is a waitable timer that the message loop waits on beside the
-// queue (MsgWaitForMultipleObjectsEx). No thread of ours, so nothing to lock,
-// and a handler never meets another one half done. The timer is waited on
-// here rather than through WM_TIMER, whose steps of 10 to 16 ms would make a
-// 10 ms period a 16 ms one; a WM_TIMER only backs it up while a modal loop
-// (a menu held open, a window being dragged) pumps messages instead of us.
+// Every handler runs on the GUI thread, as the handlers expect: Winsock
+// reports each socket with WSAAsyncSelect as a message to a message-only
+// window of our own, posted calls arrive as one message per batch, and the
+// send clock's wake-up comes as a message too, posted at its due time by a
+// thread that does nothing but wait on a high-resolution waitable timer.
+// That thread is the one way to keep the period while a loop that is not
+// ours pumps messages (a menu held open, the title bar being dragged, a
+// scroll bar or a message box): such a loop only wakes for a message, and
+// WM_TIMER keeps to the system tick (15.6 ms: a 10 ms period would lose a
+// third of its blocks), is coalesced, and is made only when no other message
+// waits, so a client that floods the queue holds it back. The thread runs no
+// handler and touches nothing but the timer, an event and PostMessage.
 class WinEventLoop final : public EventLoop
 {
   public:
-    // Throws std::runtime_error when the window or the timer cannot be made.
+    // Throws std::runtime_error when the window, the timer or its thread
+    // cannot be made.
     WinEventLoop();
     ~WinEventLoop() override;
     WinEventLoop(const WinEventLoop &) = delete;
@@ -56,18 +60,23 @@ class WinEventLoop final : public EventLoop
     };
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static DWORD WINAPI clockThread(void *self);
     bool holdIfNested(UINT message, WPARAM wParam, LPARAM lParam);
     void OnSocket(net::Socket s, WORD event);
     void OnPosted();
-    void OnTimer();
     void wakeIfDue(bool timerSignalled);
+    bool takeStarved(MSG &msg);
     void setTimer(std::int64_t dueNs);
     template <typename F> void deliver(F &&callback);
 
+    static constexpr std::int64_t starvedTurnEveryNs = 5'000'000;
+    std::int64_t starvedTurnNs_ = 0;
     std::int64_t frequency_ = 1;
     bool coarseTimer_ = false; // no high-resolution timer: the system tick is raised instead
     UniqueHandle timer_;
     UniqueWindow window_;
+    UniqueHandle stopClock_; // set: the clock thread ends
+    UniqueHandle clock_;
 
     std::unordered_map<net::Socket, Watch> watched_;
     std::deque<std::function<void()>> posted_;
@@ -78,7 +87,7 @@ class WinEventLoop final : public EventLoop
     bool wakeSet_ = false;
 
     // Messages for us that a modal loop pumped while one of our callbacks
-    // was running (the fatal error's message box): they wait for it to end.
+    // was running: they wait for it to end.
     int depth_ = 0;
     std::vector<MSG> held_;
 };

@@ -158,13 +158,18 @@ INSTANTIATE_TEST_SUITE_P(Loops, EventLoopContract, testing::ValuesIn(testing_loo
 
 #ifdef _WIN32
 // What a modal loop does: dispatch messages until told to stop, passing a
-// quit on to the loop outside, as MessageBox and a menu do.
-void pumpLike(std::chrono::milliseconds t)
+// quit on to the loop outside, as MessageBox and a menu do. "Flooded": a
+// message is always waiting, as while a client floods the server.
+void pumpLike(std::chrono::milliseconds t, bool flooded = false)
 {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(t.count());
     MSG m;
     while (GetTickCount64() < end) {
+        if (flooded)
+            PostThreadMessageW(GetCurrentThreadId(), WM_APP + 78, 0, 0);
         while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (flooded && m.message == WM_APP + 78)
+                break;
             if (m.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(m.wParam));
                 return;
@@ -199,14 +204,49 @@ TEST(WinEventLoop, NoCallbackRunsInsideAnotherOnesMessageBox)
     EXPECT_FALSE(ranInside);
 }
 
-TEST(WinEventLoop, WakeComesWhileAModalLoopPumpsInsteadOfRun)
+// A menu held open or a window being dragged pumps in its own loop; the
+// clock must reach it even when the queue is never empty (a WM_TIMER would
+// not: the system makes one only when no other message waits).
+class ModalLoop : public testing::TestWithParam<bool>
+{
+};
+
+TEST_P(ModalLoop, WakeComesWhileItPumpsInsteadOfRun)
 {
     kesmar::win32::WinEventLoop loop;
     int wakes = 0;
     const std::int64_t due = loop.nowNs() + 5 * ms;
     loop.wakeAt(due, [&] { ++wakes; });
-    pumpLike(200ms);
+    pumpLike(200ms, GetParam());
     EXPECT_EQ(wakes, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(WinEventLoop, ModalLoop, testing::Bool(),
+                         [](const auto &info) { return info.param ? "Flooded" : "Quiet"; });
+
+// A client that floods the server keeps a socket message always posted;
+// the system would hand out a timer's message (the panes', the tips') only
+// once none is.
+TEST(WinEventLoop, TimersGetATurnWhilePostedMessagesNeverRunOut)
+{
+    kesmar::win32::WinEventLoop loop;
+    const ULONGLONG floodEnds = GetTickCount64() + 5000;
+    static bool flooding = true;
+    flooding = true;
+    std::function<void()> again = [&] {
+        flooding = GetTickCount64() < floodEnds;
+        if (flooding)
+            loop.post(again);
+    };
+    loop.post(again);
+    static bool timerCameWhileFlooding = false;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+        timerCameWhileFlooding = flooding;
+        PostQuitMessage(0);
+    });
+    EXPECT_EQ(loop.run(), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(timerCameWhileFlooding);
 }
 
 TEST(WinEventLoop, RunReturnsTheQuitCodeAndShowsMessagesFirst)
