@@ -219,9 +219,16 @@ class Win32Loop final : public TestLoop
             return true;
         check_ = {&done, steadyNs() + std::chrono::nanoseconds(limit).count(), false};
         active_ = this;
+        // Looked at on every message too: a timer alone, at the system's
+        // tick, would leave the program's own timers to run on meanwhile.
+        loop_.preTranslate = [](MSG &) {
+            onTimer(nullptr, 0, 0, 0);
+            return false;
+        };
         const UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, &Win32Loop::onTimer);
         loop_.run();
         KillTimer(nullptr, timer);
+        loop_.preTranslate = nullptr;
         active_ = nullptr;
         return done();
     }
