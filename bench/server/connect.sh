@@ -9,9 +9,11 @@
 # The probe runs once without data and once with an HTTP request before the
 # close. After each run the "Accept requestID = " lines are copied out of the
 # log pane (events hidden, so that only they are there) and counted.
+# SERVER=wine runs kesmar.exe under Wine instead (WINBUILD as for wine.sh).
 # Run it in a network namespace of its own:
 #   unshare -n sh -c 'ip link set lo up && bench/server/connect.sh probe'
 . "$(dirname "$0")/common.sh"
+[ "${SERVER:-linux}" = wine ] && . "$here/wineenv.sh"
 command -v xclip >/dev/null || { echo "missing: xclip" >&2; exit 1; }
 mode="${1:-probe}"
 count="${2:-}"
@@ -19,8 +21,10 @@ count="${2:-}"
 g++ -O2 -std=c++20 -pthread -o "$tmp/connclient" "$here/connclient.cpp"
 
 # The log pane's text, through the clipboard: a click in it, select all, copy.
+# Without a window manager a click does not give a Wine window the keyboard.
 log_text() {
     click_at 100 300
+    [ "$server" = wine ] && xdotool windowfocus --sync "$win"
     xdotool key ctrl+a ctrl+c
     sleep 0.3
     xclip -o -selection clipboard 2>/dev/null || true
@@ -39,6 +43,10 @@ serve() {
 
 load_note
 start_xvfb
+if [ "${SERVER:-linux}" = wine ]; then
+    start_wineserver
+    server=wine
+fi
 mkdir -p "$tmp/sample" "$tmp/mib"
 case "$mode" in
 probe)
