@@ -40,7 +40,7 @@ std::vector<std::uint8_t> repeated(const std::vector<std::uint8_t> &b, std::int6
 }
 
 // Records the control's notifications; accepts every request unless told,
-// closing the listener first as the window does.
+// ending listening first (Close) as the window does.
 struct Events final : kesmar::SockCtlEvents
 {
     SockCtl *ctl = nullptr;
