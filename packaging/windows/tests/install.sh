@@ -5,7 +5,7 @@
 # kesmar.exe that listens, a repair restores deleted files, and neither a
 # repair (even one that forces every file), nor running the package again,
 # nor an upgrade replaces the test.txt the user edited; the uninstall
-# leaves nothing behind. Wine's msiexec /f repairs nothing (it hands a
+# leaves that test.txt and nothing else. Wine's msiexec /f repairs nothing (it hands a
 # package's path to MsiReinstallProduct, which wants a product code, and
 # takes no product code), so the repairs set REINSTALL and REINSTALLMODE,
 # as /f does.
@@ -58,7 +58,7 @@ msi() {
     tr -d '\000\r' <"$work/$step.log" | grep -Ei 'error|return value 3' | tail -n 20 || true
     fail "msiexec ($step) ended with status $st"
 }
-exists() { wine reg query "$1" >/dev/null 2>&1; }
+exists() { wine reg query "$@" >/dev/null 2>&1; }
 # reg_value KEY NAME: the value's data as reg shows it.
 reg_value() {
     wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
@@ -159,11 +159,12 @@ expect_value DisplayVersion "$next"
 echo "$next replaced $version, kept the edited test.txt"
 
 msi uninstall /x "$(winepath -w "$msi_next")"
-left="$(cd "$users" && find . -path '*/AppData/Local/Programs*' -o -name 'Tarvolin.lnk' \
-    -o -path '*/Microsoft/Installer/{*')"
+edited || fail "the uninstall took the edited test.txt"
+left="$(cd "$users" && find . -path '*/AppData/Local/Programs/*' ! -path "*/Tarvolin" \
+    ! -path "*/Tarvolin/test.txt" -o -name 'Tarvolin.lnk' -o -path '*/Microsoft/Installer/{*')"
 [ -z "$left" ] || fail "left after the uninstall: $left"
-! exists 'HKCU\Software\Tarvolin' || fail "HKCU\\Software\\Tarvolin is left"
+! exists 'HKCU\Software\Tarvolin' /v Program || fail "the program's registry value is left"
 ! uninstall_key "$code_next" >/dev/null || fail "the uninstall entry is left"
 ! exists "HKCU\\Software\\Microsoft\\Installer\\Products\\$(packed "$code_next")" ||
     fail "the product is still registered"
-echo "uninstalled: nothing left, the edited test.txt neither"
+echo "uninstalled: nothing left but the edited test.txt"
