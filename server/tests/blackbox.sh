@@ -83,7 +83,7 @@ start_xvfb() {
     unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 }
 xvfb_settled() {
-    grep -q "@/tmp/.X11-unix/X$xdisplay\$" /proc/net/unix || grep -qs 'already active' "$work/xvfb.log"
+    grep -q "/.X11-unix/X$xdisplay\$" /proc/net/unix || grep -qs 'already active' "$work/xvfb.log"
 }
 
 # launch DIR COMMAND...: starts the program, COMMAND run in DIR, and sets
