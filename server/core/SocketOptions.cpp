@@ -17,6 +17,11 @@
 #endif
 
 namespace kesmar {
+
+#ifdef _WIN32
+static_assert(listenBacklog == SOMAXCONN);
+#endif
+
 namespace {
 
 #ifdef _WIN32
