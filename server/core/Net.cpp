@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "SocketOptions.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -178,7 +180,7 @@ Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuf
     if (receiveBuffer > 0)
         setInt(s, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     if (sendBuffer > 0)
-        setInt(s, SOL_SOCKET, SO_SNDBUF, sendBuffer);
+        setInt(s, SOL_SOCKET, SO_SNDBUF, sendBufferAsked(sendBuffer));
     int bound = -1;
     if (v6) {
         setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 0);
@@ -297,7 +299,7 @@ void setBufferSizes(Socket s, int receiveBuffer, int sendBuffer)
     if (receiveBuffer > 0)
         setInt(native(s), SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     if (sendBuffer > 0)
-        setInt(native(s), SOL_SOCKET, SO_SNDBUF, sendBuffer);
+        setInt(native(s), SOL_SOCKET, SO_SNDBUF, sendBufferAsked(sendBuffer));
 }
 
 int receiveBufferSize(Socket s)

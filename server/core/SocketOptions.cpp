@@ -48,6 +48,15 @@ void setOption(std::intptr_t socket, int level, int name, int value)
 
 } // namespace
 
+int sendBufferAsked(int bytes)
+{
+#ifdef KESMAR_SNDBUF_AS_WINDOWS
+    return bytes / 2;
+#else
+    return bytes;
+#endif
+}
+
 void keepConnectionAlive(std::intptr_t nativeSocket)
 {
     setOption(nativeSocket, SOL_SOCKET, SO_KEEPALIVE, 1);
