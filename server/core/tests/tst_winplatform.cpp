@@ -1,7 +1,8 @@
 // What the Windows build promises beyond the event loop's contract: the
-// port held alone and let go at once, whatever holds it, clients that come
-// together queued rather than refused, a refused port named for each of its
-// likely causes, and a fatal error's box that leaves the window answering.
+// port held alone, and let go at once by every connection on it however it
+// is closed; clients that come together queued rather than refused; a
+// refused port named for each of its likely causes; and a fatal error's box
+// that leaves the window answering.
 
 #include <gtest/gtest.h>
 
