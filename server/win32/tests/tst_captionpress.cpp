@@ -13,7 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,11 +130,6 @@ struct Press
     LRESULT letGoOn; // where it comes up
     WPARAM command;  // 0: none
 };
-
-std::ostream &operator<<(std::ostream &out, const Press &p)
-{
-    return out << p.name;
-}
 
 // One window for all: under Wine without a window manager, taking a shown
 // window down waits two seconds for a manager to answer.
