@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "SocketOptions.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -123,6 +125,15 @@ void makeNonBlocking(Native s)
 #endif
 }
 
+// SO_LINGER on with no time: a close discards what is unsent and resets.
+void abortOnClose(Native s)
+{
+    linger hard{};
+    hard.l_onoff = 1;
+    hard.l_linger = 0;
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard);
+}
+
 void closeNative(Native s)
 {
 #ifdef _WIN32
@@ -169,7 +180,7 @@ Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuf
     if (receiveBuffer > 0)
         setInt(s, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     if (sendBuffer > 0)
-        setInt(s, SOL_SOCKET, SO_SNDBUF, sendBuffer);
+        setInt(s, SOL_SOCKET, SO_SNDBUF, sendBufferAsked(sendBuffer));
     int bound = -1;
     if (v6) {
         setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 0);
@@ -211,6 +222,12 @@ Socket acceptOne(Socket listener)
         const Native s = ::accept(native(listener), nullptr, nullptr);
         if (s != badSocket) {
             makeNonBlocking(s);
+#ifdef _WIN32
+            // Whatever closes it (closesocket, or the system at the end of
+            // the process, however it ends) closes it with a reset, so that
+            // nothing of it keeps the exclusive port from the next listen.
+            abortOnClose(s);
+#endif
             return static_cast<Socket>(s);
         }
         const int e = lastError();
@@ -225,13 +242,24 @@ Socket acceptOne(Socket listener)
 std::string listenErrorText(int error, std::uint16_t port)
 {
 #ifdef _WIN32
+    // The system's own words only speak of access. Two causes are common:
     // Hyper-V, WSL 2 and Docker Desktop reserve blocks of ports, which
-    // netstat does not show; the system's own words only speak of access.
-    if (error == WSAEACCES)
-        return "Windows refuses the port: port " + std::to_string(port) +
+    // netstat does not show; and our exclusive bind on every address is
+    // refused while another socket holds the port on one of them (an ssh -L
+    // forward, a port proxy, a tool bound to 127.0.0.1), of another user
+    // even. The socket is dual-stack, so both families' reservations count.
+    if (error == WSAEACCES) {
+        const std::string p = std::to_string(port);
+        return "Windows refuses the port: port " + p +
                " may lie in a range of ports that Windows has reserved (Hyper-V, WSL 2 and "
-               "Docker Desktop reserve such ranges); the command "
-               "\"netsh interface ipv4 show excludedportrange protocol=tcp\" lists them";
+               "Docker Desktop reserve such ranges), which the commands \"netsh interface ipv4 "
+               "show excludedportrange protocol=tcp\" and \"netsh interface ipv6 show "
+               "excludedportrange protocol=tcp\" list; or another program may hold port " +
+               p +
+               " on one address, such as 127.0.0.1, which the command \"netstat -ano | "
+               "findstr :" +
+               p + "\" shows with the number of its process";
+    }
 #else
     (void)port;
 #endif
@@ -257,11 +285,7 @@ void reset(Socket s)
 {
     if (s == invalidSocket)
         return;
-    linger hard{};
-    hard.l_onoff = 1;
-    hard.l_linger = 0;
-    ::setsockopt(native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard),
-                 sizeof hard);
+    abortOnClose(native(s));
     closeNative(native(s));
 }
 
@@ -275,7 +299,7 @@ void setBufferSizes(Socket s, int receiveBuffer, int sendBuffer)
     if (receiveBuffer > 0)
         setInt(native(s), SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     if (sendBuffer > 0)
-        setInt(native(s), SOL_SOCKET, SO_SNDBUF, sendBuffer);
+        setInt(native(s), SOL_SOCKET, SO_SNDBUF, sendBufferAsked(sendBuffer));
 }
 
 int receiveBufferSize(Socket s)

@@ -32,7 +32,9 @@ Socket listenTcp(std::uint16_t port, int backlog, int receiveBuffer, int sendBuf
 std::string listenErrorText(int error, std::uint16_t port);
 std::uint16_t localPort(Socket s);
 
-// The next completed connection, or invalidSocket when none waits.
+// The next completed connection, or invalidSocket when none waits. On
+// Windows it is made to end with a reset however it is closed (see
+// closeConnection), the process ending included.
 Socket acceptOne(Socket listener);
 
 void close(Socket s);

@@ -188,9 +188,14 @@ void SockCtl::announceHeld()
         const std::int32_t id = lastRequestID_;
         pending_[id] = s;
         events_.ConnectionRequest(id);
-        // Not accepted by its handler: refuse it at once. An orderly close,
-        // not a reset: a client still completing its connect takes a reset
-        // for a failed attempt and tries again, for ever.
+        // Not accepted by its handler: refuse it at once. Where the port is
+        // shared, with an orderly close: a client still completing its
+        // connect takes a reset for a failed attempt and tries again, for
+        // ever. On Windows the close resets all the same (see acceptOne): an
+        // orderly close stays active until that client closes its side, and
+        // while it does the exclusive port cannot be listened on again, so
+        // a Listen after the next client leaves would fail and end the
+        // program; a client that tries again costs a connect each time.
         if (auto it = pending_.find(id); it != pending_.end()) {
             net::close(it->second);
             pending_.erase(it);

@@ -102,6 +102,7 @@ class SockCtl
     // listening ends, for the connections held then.
     bool isListening() const { return announcing_ && listener_ != net::invalidSocket; }
     std::size_t connectionsHeld() const { return held_.size(); }
+    const std::deque<net::Socket> &heldConnections() const { return held_; }
     // The port actually bound; differs from LocalPort() only when that is 0.
     std::int32_t boundPort() const;
     bool isConnected() const { return conn_ != net::invalidSocket; }

@@ -17,6 +17,11 @@
 #endif
 
 namespace kesmar {
+
+#ifdef _WIN32
+static_assert(listenBacklog == SOMAXCONN);
+#endif
+
 namespace {
 
 #ifdef _WIN32
@@ -42,6 +47,15 @@ void setOption(std::intptr_t socket, int level, int name, int value)
 }
 
 } // namespace
+
+int sendBufferAsked(int bytes)
+{
+#ifdef KESMAR_SNDBUF_AS_WINDOWS
+    return bytes / 2;
+#else
+    return bytes;
+#endif
+}
 
 void keepConnectionAlive(std::intptr_t nativeSocket)
 {

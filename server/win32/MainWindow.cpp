@@ -66,6 +66,11 @@ LRESULT MainWindow::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
         HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
         HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
+        HANDLE_MSG(hwnd, WM_NCLBUTTONDOWN, OnNCLButtonDown);
+        HANDLE_MSG(hwnd, WM_NCLBUTTONDBLCLK, OnNCLButtonDown);
+        HANDLE_MSG(hwnd, WM_LBUTTONUP, OnLButtonUp);
+    case WM_CAPTURECHANGED:
+        return OnCaptureChanged();
     case DM_GETDEFID:
         return OnGetDefId();
     case WM_SYSCOLORCHANGE:
@@ -182,6 +187,25 @@ void MainWindow::OnDestroy(HWND)
     if (handlers_)
         runHandler([this] { handlers_->unload(); });
     PostQuitMessage(0);
+}
+
+// A press on the title bar or its buttons must not stop the clock or the
+// sockets while the mouse is down (CaptionPress.h).
+void MainWindow::OnNCLButtonDown(HWND hwnd, BOOL doubleClick, int x, int y, UINT hitTest)
+{
+    if (!caption_.down(hwnd, doubleClick, x, y, hitTest))
+        FORWARD_WM_NCLBUTTONDOWN(hwnd, doubleClick, x, y, hitTest, DefWindowProcW);
+}
+
+void MainWindow::OnLButtonUp(HWND hwnd, int x, int y, UINT)
+{
+    caption_.up(hwnd, x, y);
+}
+
+LRESULT MainWindow::OnCaptureChanged()
+{
+    caption_.captureLost();
+    return 0;
 }
 
 } // namespace kesmar::win32

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "Accessibility.h"
+#include "CaptionPress.h"
 #include "Controls.h"
 #include "Form.h"
 #include "Handles.h"
@@ -80,6 +81,9 @@ class MainWindow
     void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
     void OnClose(HWND hwnd);
     void OnDestroy(HWND hwnd);
+    void OnNCLButtonDown(HWND hwnd, BOOL doubleClick, int x, int y, UINT hitTest);
+    void OnLButtonUp(HWND hwnd, int x, int y, UINT keyFlags);
+    LRESULT OnCaptureChanged();
     LRESULT OnGetDefId();
     void buttonFocus(HWND button, bool focused);
     std::wstring tipText(HWND tool) const;
@@ -91,6 +95,7 @@ class MainWindow
     UniqueFont paneFont_;
     AccessibleNames accessible_;
     Tips tips_;
+    CaptionPress caption_;
 
     CheckBoxControl chkEvent_;
     ButtonControl cmdMonitorInit_;

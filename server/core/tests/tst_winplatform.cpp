@@ -1,6 +1,8 @@
 // What the Windows build promises beyond the event loop's contract: the
-// port held alone and let go at once, a refused port named for what it most
-// likely is, and a fatal error's box that leaves the window answering.
+// port held alone, and let go at once by every connection on it however it
+// is closed; clients that come together queued rather than refused; a
+// refused port named for each of its likely causes; and a fatal error's box
+// that leaves the window answering.
 
 #include <gtest/gtest.h>
 
@@ -10,12 +12,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Fatal.h"
 #include "FatalBox.h"
+#include "LoopbackClient.h"
 #include "Net.h"
 #include "SockCtl.h"
 #include "TestLoops.h"
@@ -137,14 +142,61 @@ TEST(WinSockets, PortIsListenedOnAgainAtOnceAfterAPeerThatStoppedReading)
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
 }
 
-TEST(WinSockets, RefusedPortIsNamedAsPossiblyReserved)
+// Windows refuses a client outright when the listen queue is full, so the
+// queue holds every client that comes while this thread is busy (here: all
+// of them connect before the loop first runs), as many as the control
+// holds. And every connection taken from it, the one served and those held,
+// closes with a reset however it is closed, the end of the process
+// included: none keeps the exclusive port from the next listen.
+TEST(WinSockets, ClientsThatComeWhileTheThreadIsBusyAreQueuedAndEachIsResetWhenClosed)
 {
-    const std::string refused = kesmar::net::listenErrorText(WSAEACCES, 20319);
-    EXPECT_NE(refused.find("port 20319"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("reserved"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("netsh interface ipv4 show excludedportrange protocol=tcp"),
-              std::string::npos)
-        << refused;
+    auto test = testing_loops::makeLoop("win32");
+    Peer peer;
+    kesmar::SockCtl ctl(test->loop(), peer);
+    peer.ctl = &ctl;
+    ctl.setLocalPort(0);
+    ctl.Listen();
+    const auto port = static_cast<std::uint16_t>(ctl.boundPort());
+
+    std::vector<std::unique_ptr<testing_loopback::LoopbackClient>> clients;
+    for (std::size_t i = 0; i < kesmar::SockCtl::holdLimit; ++i) {
+        auto &client = clients.emplace_back(std::make_unique<testing_loopback::LoopbackClient>());
+        ASSERT_TRUE(client->connect(port, testing_loopback::Family::v4, 0, 3s))
+            << "client " << i + 1 << " of " << kesmar::SockCtl::holdLimit << ": " << client->why();
+    }
+    ASSERT_TRUE(test->runUntil([&] {
+        return ctl.isConnected() && ctl.connectionsHeld() == kesmar::SockCtl::holdLimit - 1;
+    }));
+
+    std::vector<kesmar::net::Socket> accepted{ctl.connection()};
+    accepted.insert(accepted.end(), ctl.heldConnections().begin(), ctl.heldConnections().end());
+    for (const kesmar::net::Socket s : accepted) {
+        linger l{};
+        int len = sizeof l;
+        ASSERT_EQ(getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_LINGER,
+                             reinterpret_cast<char *>(&l), &len),
+                  0);
+        EXPECT_TRUE(l.l_onoff != 0 && l.l_linger == 0)
+            << "socket " << s << ": SO_LINGER " << l.l_onoff << ", " << l.l_linger;
+    }
+}
+
+// WSAEACCES at start-up or when listening again: the system's words only
+// speak of access, so the message names each likely cause and the commands
+// that tell which.
+TEST(WinSockets, RefusedPortIsNamedForEachOfItsCauses)
+{
+    for (const std::uint16_t port : {20319, 5000}) {
+        const std::string p = std::to_string(port);
+        const std::string refused = kesmar::net::listenErrorText(WSAEACCES, port);
+        for (const std::string &part :
+             {"port " + p, std::string("reserved"),
+              std::string("\"netsh interface ipv4 show excludedportrange protocol=tcp\""),
+              std::string("\"netsh interface ipv6 show excludedportrange protocol=tcp\""),
+              "another program may hold port " + p + " on one address",
+              "\"netstat -ano | findstr :" + p + "\""})
+            EXPECT_NE(refused.find(part), std::string::npos) << "no " << part << " in: " << refused;
+    }
     EXPECT_EQ(kesmar::net::listenErrorText(WSAEADDRINUSE, 20319),
               "The bound address is already in use");
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Cross-builds kesmar.exe (scripts/build-windows.sh, into BUILD_DIR) and
 # reads its PE headers back: a 64-bit Windows GUI program with its manifest
-# that imports from the system's own DLLs only, so it runs on a bare Windows
+# (common controls 6, DPI, every supported system) that imports from the system's own DLLs only, so it runs on a bare Windows
 # with nothing installed beside it, and Fendral.dll beside it with its three
 # exports at ordinals 1, 2, 3.
 #   check_exe.sh OBJDUMP BUILD_DIR
@@ -29,6 +29,12 @@ printf '%s\n' "$headers" | grep -q '^Subsystem[[:space:]]*0*2[[:space:]]*(Window
 grep -a -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$exe" ||
     fail "kesmar.exe has no manifest asking for common controls 6"
 grep -a -q '<dpiAware[^>]*>true</dpiAware>' "$exe" || fail "kesmar.exe's manifest is not DPI aware"
+# Every system it is built for, Windows 7, 8, 8.1 and 10/11, is named as
+# supported; one left out runs it in an older system's compatibility context.
+for os in 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+    1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    grep -a -q "<supportedOS Id=\"{$os}\"/>" "$exe" || fail "kesmar.exe's manifest lacks supportedOS $os"
+done
 
 imports="$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)"
 [ -n "$imports" ] || fail "no import table read from kesmar.exe"
