@@ -164,8 +164,10 @@ void Pane::trim(bool atBottom)
         return;
     QScrollBar *bar = verticalScrollBar();
     const int top = bar->value(); // in lines: nothing wraps
+    // To a position, not block by block: each step lays out the block it
+    // lands on.
     QTextCursor head(document());
-    head.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, over);
+    head.setPosition(document()->findBlockByNumber(over).position(), QTextCursor::KeepAnchor);
     head.removeSelectedText();
     // A reader further up keeps the lines he was reading in view.
     if (!atBottom)
