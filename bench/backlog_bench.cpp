@@ -284,7 +284,7 @@ int main(int argc, char **argv)
     w.load(dir.filePath("test.txt"));
     const auto logged = [&w] {
         long n = 0;
-        for (const QString &line : w.txtStat->toPlainText().split(QLatin1Char('\n')))
+        for (const QString &line : w.txtStat->text().split(QLatin1Char('\n')))
             n += line.startsWith(QLatin1String("Accept requestID = "));
         return n;
     };

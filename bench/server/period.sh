@@ -5,7 +5,10 @@
 # to socat, a bare timerfd loop's own lateness, and a bare paced sender (a
 # timerfd loop that sends as kesmar does, with no window): the machine's floor.
 # With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each row also
-# gives the ticks' lateness inside the program.
+# gives the ticks' lateness inside the program. cpu % is the whole process's
+# (every thread's utime + stime over the timed span), kesmar's and the bare
+# sender's alike; at the end each kesmar row is set against the bare sender's
+# of the same run, with the aims.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
 # PERIODS="10" picks the periods (default "10 100").
 . "$(dirname "$0")/common.sh"
@@ -24,9 +27,33 @@ echo "'no events' has \"イベントを表示しない\" checked (no Send line p
 echo "'dumps' has \"ダンプする\" checked; 'selection held' drags over the log pane and keeps the"
 echo "button down. in-process: each tick's lateness from its due time to SendData (all ticks"
 echo "but the first 150); late = ticks over 1 ms late, split sched/busy/wake (see common.sh)"
-printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s | %8s %8s %8s %6s %s\n' source "period" \
+printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %6s | %8s %8s %8s %6s %s\n' source "period" \
     blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %" \
     "in p50" "in p99" "in max" "late" "sched/busy/wake"
+# ratios PERIOD: each kesmar row of that period against the bare sender's.
+ratios() {
+    awk -v p="$1" '
+        # The label is the first 20 columns; then period, blocks, mean err,
+        # err %, p50, p99, max, drift, cpu.
+        { label = substr($0, 1, 20); sub(/ +$/, "", label); split(substr($0, 21), f, " ") }
+        f[1] != p || f[3] == "few" { next }
+        label == "bare paced sender" { bcpu = f[9]; bp99 = f[6]; next }
+        label ~ /^kesmar/ { n++; l[n] = label; cpu[n] = f[9]; p99[n] = f[6] }
+        function ratio(a, b) { return (b > 0 && a != "-") ? sprintf("%.2f", a / b) : "-" }
+        END {
+            if (bcpu == "") exit
+            printf "\nagainst the bare paced sender at %s ms (cpu %s %%, p99 %s ms):\n", p, bcpu, bp99
+            printf "%-20s %8s %9s %6s %9s %9s %6s\n", "source", "cpu %", "cpu ratio", "aim", "p99 ms", "p99 ratio", "aim"
+            for (i = 1; i <= n; i++) {
+                aim = l[i] ~ /no events/ ? "1.25" : l[i] ~ /dumps/ ? "3" : l[i] ~ /selection/ ? "-" : "2"
+                paim = (l[i] ~ /dumps|selection/) ? "1.25" : "-"
+                printf "%-20s %8s %9s %6s %9s %9s %6s\n", l[i], cpu[i], ratio(cpu[i], bcpu), aim,
+                    p99[i], ratio(p99[i], bp99), paim
+            }
+        }' "$tmp/rows"
+}
+
+: >"$tmp/rows"
 for p in ${PERIODS:-10 100}; do
     for mode in shown hidden dumps selection; do
         [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
@@ -44,13 +71,15 @@ for p in ${PERIODS:-10 100}; do
         [ "$mode" = selection ] && release_selection
         stop_kesmar
         printf '%s | %s\n' "$row" "$(tick_stats "$kesmar_dir/log" 150)"
+        printf '%s\n' "$row" >>"$tmp/rows"
     done
 
     # The same wait for a due time in a process that does nothing else, and
     # the client's view of such a process that sends the block as kesmar does.
     run "$client" clock "$p" "$s"
     start_group "exec '$client' paced $base_port '$tmp/blob' $p 32768 16384"
-    run "$client" period "$base_port" "$tmp/blob" "$p" "$s" "bare paced sender"
+    row="$(run "$client" period "$base_port" "$tmp/blob" "$p" "$s" "bare paced sender" "$last_group")"
+    printf '%s\n' "$row" | tee -a "$tmp/rows"
     stop_group "$last_group"
     for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
 
@@ -59,4 +88,5 @@ for p in ${PERIODS:-10 100}; do
     run "$client" period "$base_port" "$tmp/blob" "$p" "$s" "sleep loop + socat"
     stop_group "$last_group"
 done
+for p in ${PERIODS:-10 100}; do ratios "$p"; done
 load_note

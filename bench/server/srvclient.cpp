@@ -148,8 +148,9 @@ std::string cpuText(double before, double after, double wall)
 {
     if (before < 0 || after < 0)
         return "-";
+    // Hundredths: a bare sender's share at a 10 ms period is about 1%.
     char s[32];
-    std::snprintf(s, sizeof s, "%.0f", (after - before) / wall * 100);
+    std::snprintf(s, sizeof s, "%.2f", (after - before) / wall * 100);
     return s;
 }
 
@@ -236,7 +237,7 @@ int periodRow(int port, const std::string &blobPath, double period, double secon
     const double mean = sum / static_cast<double>(iv.size());
     const double elapsed = static_cast<double>(r.stamps.back() - r.stamps.front()) / 1e6;
     const double drift = elapsed - static_cast<double>(r.stamps.size() - 1) * period;
-    std::printf("%-20s %6.0f %7zu %+10.4f %+8.3f %8.3f %8.3f %8.3f %+10.2f %5s\n", label, period,
+    std::printf("%-20s %6.0f %7zu %+10.4f %+8.3f %8.3f %8.3f %8.3f %+10.2f %6s\n", label, period,
                 r.stamps.size(), mean - period, (mean - period) / period * 100, pct(err, 0.5),
                 pct(err, 0.99), pct(err, 1.0), drift,
                 cpuText(c0, c1, static_cast<double>(t1 - t0) / 1e9).c_str());
@@ -282,7 +283,7 @@ int throughputRow(int port, const std::string &blobPath, double period, double s
                       100.0 * static_cast<double>(ok) / static_cast<double>(iv.size()));
         onTime = text;
     }
-    std::printf("%-28s %8zu %8.1f %8.1f %6s %8.2f %8.2f %8.2f %8.2f %7s %5s%s\n", label,
+    std::printf("%-28s %8zu %8.1f %8.1f %6s %8.2f %8.2f %8.2f %8.2f %7s %6s%s\n", label,
                 blob.size(), mbps, static_cast<double>(stamps.size()) / wall, asked.c_str(),
                 pct(iv, 0.01), pct(iv, 0.5), pct(iv, 0.99), pct(iv, 1.0), onTime.c_str(),
                 cpuText(c0, c1, wall).c_str(), r.eof ? "  (source ended early)" : "");
@@ -376,7 +377,7 @@ int clockRow(double period, double seconds)
     }
     ::close(fd);
     const auto over = std::count_if(late.begin(), late.end(), [](double x) { return x > 1.0; });
-    std::printf("%-20s %6.0f %7zu %10s %8s %8s %8s %8s %10s %5s | %8.3f %8.3f %8.3f %6ld\n",
+    std::printf("%-20s %6.0f %7zu %10s %8s %8s %8s %8s %10s %6s | %8.3f %8.3f %8.3f %6ld\n",
                 "bare timerfd loop", period, late.size(), "-", "-", "-", "-", "-", "-", "-",
                 pct(late, 0.5), pct(late, 0.99), pct(late, 1.0), static_cast<long>(over));
     return 0;

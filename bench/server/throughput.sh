@@ -20,7 +20,7 @@ echo "$s s per run after 1 s not timed; 'plain' reads as fast as it can with no 
 echo "interval = time between the arrivals of successive whole blocks; on time = intervals within"
 echo "1 ms of 10 ms; cpu = the sender's CPU time / wall time; 'no events' has"
 echo "\"イベントを表示しない\" checked (no Send lines in the log pane)"
-printf '%-28s %8s %8s %8s %6s %8s %8s %8s %8s %7s %5s\n' source block "MB/s" "blocks/s" asked \
+printf '%-28s %8s %8s %8s %6s %8s %8s %8s %8s %7s %6s\n' source block "MB/s" "blocks/s" asked \
     "iv p1" "iv p50" "iv p99" "iv max" "on time" "cpu %"
 for records in ${RECORDS:-16384 65536 262144 1048576}; do
     d="$tmp/p$records"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include <QElapsedTimer>
@@ -13,12 +14,13 @@
 // selecting or reading older lines is not disturbed, and the oldest lines
 // are dropped past a bound so that a long run cannot exhaust memory.
 //
-// The document always holds everything appended, at once; only painting is
-// held back, to at most one repaint per paintIntervalMs. The send clock
-// shares this thread, and a repaint per 10 ms tick cost it a millisecond or
-// more each time. A repaint that is due is done straight after the append
-// that finds it due, so it follows the event that wrote the line rather than
-// landing on the next one.
+// Appended text is held and goes into the document once a frame, all that
+// came since the last frame in one insertion: an insertion, its layout and
+// its repaint cost the same for one line as for ten, and the send clock
+// shares this thread. A line that comes after a quiet frame goes in at
+// once, straight after the event that wrote it; the next ones wait for the
+// first append that finds a frame gone by, or for the frame's timer when
+// none comes.
 class Pane : public QPlainTextEdit, public kesmar::TextPane
 {
     Q_OBJECT
@@ -26,34 +28,44 @@ class Pane : public QPlainTextEdit, public kesmar::TextPane
   public:
     // A line costs about 600 bytes in the document whatever its length, so a
     // full pane holds some 18 MiB: minutes of history at a 10 ms period with
-    // events shown, hours at the slower periods.
+    // events shown, hours at the slower periods. The oldest lines go
+    // trimStep at a time, so the pane holds from maxLines to maxLines +
+    // trimStep lines once full.
     static constexpr int maxLines = 30000;
-    static constexpr int paintIntervalMs = 40;
+    static constexpr int trimStep = 1000;
+    // Ten frames a second: a stream at the shortest period still scrolls
+    // smoothly, and each frame costs this thread an insertion, a layout and
+    // a repaint (with a round trip to the X server).
+    static constexpr int frameMs = 100;
 
     explicit Pane(QWidget *parent = nullptr);
 
     // Appends text whose lines end in CR LF (or LF).
     void appendText(std::string_view text) override;
-    void appendText(const QString &text);
 
-    // Empties the pane, as the clear button does.
+    // Empties the pane, as the clear button does; text still held goes too.
     void clearText() override;
 
-    // True while appended text waits for its repaint.
-    bool paintHeld() const { return !updatesEnabled(); }
+    // Everything appended since the last clear, held text included.
+    QString text() const;
+    // True while appended text waits for its frame.
+    bool holding() const { return !held_.empty(); }
 
-    // A repaint that falls due while busy() is true waits for paintIfDue(),
-    // or for maxPaintHoldMs since the last one, so that the thread's work
-    // that busy() names is not held up behind it.
-    static constexpr int maxPaintHoldMs = 100;
-    void deferPaintWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
-    void paintIfDue();
+    // A frame that falls due while busy() is true waits for showIfDue(), or
+    // for maxHoldMs since the last one, so that the thread's work that
+    // busy() names is not held up behind an insertion and its repaint.
+    static constexpr int maxHoldMs = 2 * frameMs;
+    void holdWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
+    void showIfDue();
 
   private:
-    void holdOrReleasePaint();
-    void releasePaint();
+    bool frameDue() const;
+    void frameTimeout();
+    void showHeld();
+    void trim(bool atBottom);
 
-    QElapsedTimer sincePaint_;
-    QTimer release_;
+    std::string held_; // UTF-8, as the handlers compose it
+    QElapsedTimer sinceShown_;
+    QTimer frame_;
     std::function<bool()> busy_;
 };

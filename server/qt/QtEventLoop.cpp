@@ -3,8 +3,12 @@
 #include <chrono>
 #include <utility>
 #ifdef KESMAR_TICK_TRACE
+#include <charconv>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
 #endif
 
 #include <QSocketNotifier>
@@ -48,16 +52,24 @@ QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
     if (timerFd_ >= 0) {
         timerNotifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
         connect(timerNotifier_, &QSocketNotifier::activated, this, [this] {
-            std::uint64_t expirations = 0;
-            if (::read(timerFd_, &expirations, sizeof expirations) > 0)
-                fire();
+            // Setting the timerfd clears its expiry as a read does, and the
+            // wake nearly always sets the next one: the read is left for
+            // when it does not, or when this word is older than a setting
+            // made since in the same pass.
+            const std::uint64_t sets = timerSets_;
+            if (wake_ && nowNs() >= dueNs_)
+                dispatch([this] { fire(); });
+            if (timerSets_ == sets) {
+                std::uint64_t expirations = 0;
+                [[maybe_unused]] const auto n = ::read(timerFd_, &expirations, sizeof expirations);
+            }
         });
         return;
     }
 #endif
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &QtEventLoop::fire);
+    connect(&timer_, &QTimer::timeout, this, [this] { dispatch([this] { fire(); }); });
 }
 
 QtEventLoop::~QtEventLoop()
@@ -72,6 +84,56 @@ QtEventLoop::~QtEventLoop()
         ::close(timerFd_);
     }
 #endif
+#ifdef KESMAR_TICK_TRACE
+    flushTrace();
+    if (schedstat_ >= 0)
+        ::close(schedstat_);
+#endif
+}
+
+template <class F> void QtEventLoop::dispatch(F &&callback)
+{
+    {
+        ++depth_;
+        // Handlers end the program rather than throw; this is for a test's.
+        struct Leave
+        {
+            int &depth;
+            ~Leave() { --depth; }
+        } leave{depth_};
+        callback();
+    }
+    runPosted();
+}
+
+void QtEventLoop::runPosted()
+{
+    // Those posted by these calls wait for the next pass, so that a call
+    // that posts itself cannot hold the loop.
+    std::size_t n = posted_.size();
+    ++depth_;
+    while (n-- > 0 && !posted_.empty()) {
+        const std::function<void()> call = std::move(posted_.front());
+        posted_.pop_front();
+        call();
+    }
+    --depth_;
+    if (depth_ == 0 && !posted_.empty())
+        queuePosted();
+}
+
+void QtEventLoop::queuePosted()
+{
+    if (queued_)
+        return;
+    queued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            queued_ = false;
+            dispatch([] {});
+        },
+        Qt::QueuedConnection);
 }
 
 void QtEventLoop::watch(kesmar::net::Socket s, SocketSink &sink)
@@ -80,10 +142,12 @@ void QtEventLoop::watch(kesmar::net::Socket s, SocketSink &sink)
     retire(w.read);
     retire(w.write);
     w.read = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Read);
-    connect(w.read.get(), &QSocketNotifier::activated, this, [&sink] { sink.readable(); });
+    connect(w.read.get(), &QSocketNotifier::activated, this,
+            [this, &sink] { dispatch([&sink] { sink.readable(); }); });
     w.write = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Write);
     w.write->setEnabled(false);
-    connect(w.write.get(), &QSocketNotifier::activated, this, [&sink] { sink.writable(); });
+    connect(w.write.get(), &QSocketNotifier::activated, this,
+            [this, &sink] { dispatch([&sink] { sink.writable(); }); });
 }
 
 void QtEventLoop::wantWrite(kesmar::net::Socket s, bool on)
@@ -104,7 +168,10 @@ void QtEventLoop::unwatch(kesmar::net::Socket s)
 
 void QtEventLoop::post(std::function<void()> call)
 {
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    posted_.push_back(std::move(call));
+    // From inside a callback, they run when it returns.
+    if (depth_ == 0)
+        queuePosted();
 }
 
 std::int64_t QtEventLoop::nowNs() const
@@ -131,6 +198,7 @@ void QtEventLoop::wakeAt(std::int64_t dueNs, std::function<void()> wake)
         due.it_value.tv_sec = static_cast<time_t>(at / 1000000000);
         due.it_value.tv_nsec = static_cast<long>(at % 1000000000);
         timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
+        ++timerSets_;
         return;
     }
 #endif
@@ -147,6 +215,7 @@ void QtEventLoop::cancelWake()
     if (timerFd_ >= 0) {
         const itimerspec off{};
         timerfd_settime(timerFd_, 0, &off, nullptr);
+        ++timerSets_;
         return;
     }
 #endif
@@ -185,15 +254,36 @@ std::int64_t QtEventLoop::threadCpuNs()
 void QtEventLoop::traceTick()
 {
     const std::int64_t now = nowNs();
-    std::ifstream stat("/proc/thread-self/schedstat");
-    std::int64_t cpu = 0, wait = 0;
-    stat >> cpu >> wait;
+    // Opened once: opening it each tick cost more than the tick's own work.
+    if (schedstat_ < 0)
+        schedstat_ = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    char text[96] = {};
+    std::int64_t wait = 0;
+    if (schedstat_ >= 0 && ::pread(schedstat_, text, sizeof text - 1, 0) > 0) {
+        char *end = nullptr;
+        std::strtoll(text, &end, 10); // run time; the wait follows
+        wait = std::strtoll(end, nullptr, 10);
+    }
     const std::int64_t waited = runWaitNs_ > 0 ? wait - runWaitNs_ : 0;
     runWaitNs_ = wait;
     const std::int64_t busy =
         (blockedAtNs_ > dueNs_ ? blockedAtNs_ - dueNs_ : 0) + (threadCpuNs() - cpuAtBlockNs_);
-    std::fprintf(stderr, "tick %lld %lld %lld %lld\n", static_cast<long long>(dueNs_),
-                 static_cast<long long>(now - dueNs_), static_cast<long long>(waited),
-                 static_cast<long long>(busy));
+    trace_ += "tick";
+    for (const std::int64_t v : {dueNs_, now - dueNs_, waited, busy}) {
+        char digits[24];
+        trace_ += ' ';
+        trace_.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+    }
+    trace_ += '\n';
+    // A write a tick cost more than the tick; a second's lines at a time.
+    if (now - traceFlushedNs_ >= 1000000000)
+        flushTrace();
+}
+
+void QtEventLoop::flushTrace()
+{
+    traceFlushedNs_ = nowNs();
+    std::fwrite(trace_.data(), 1, trace_.size(), stderr);
+    trace_.clear();
 }
 #endif

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -39,9 +41,20 @@ class QtEventLoop : public QObject, public kesmar::EventLoop
         std::unique_ptr<QSocketNotifier> read;
         std::unique_ptr<QSocketNotifier> write;
     };
+    // Runs one of this loop's callbacks, then the calls it posted.
+    template <class F> void dispatch(F &&callback);
+    void runPosted();
+    void queuePosted();
     void fire();
 
     std::map<kesmar::net::Socket, Watched> sockets_;
+    // A call posted from inside a callback runs as soon as that callback
+    // returns, in the same pass: a queued call through Qt would cost a wake
+    // of the loop and a pass of its own, on every tick. Posted from anywhere
+    // else, the calls wait for one queued call through Qt.
+    std::deque<std::function<void()>> posted_;
+    int depth_ = 0;
+    bool queued_ = false;
     std::function<void()> wake_;
     std::int64_t dueNs_ = 0;
 #ifdef KESMAR_TICK_TRACE
@@ -50,10 +63,15 @@ class QtEventLoop : public QObject, public kesmar::EventLoop
     std::int64_t blockedAtNs_ = 0; // when the event loop last went to wait
     std::int64_t cpuAtBlockNs_ = 0;
     std::int64_t runWaitNs_ = 0;
+    int schedstat_ = -1; // this thread's, kept open
+    void flushTrace();
+    std::string trace_;
+    std::int64_t traceFlushedNs_ = 0;
 #endif
 
     QTimer timer_;
     QElapsedTimer clock_;
     int timerFd_ = -1;
+    std::uint64_t timerSets_ = 0;
     QSocketNotifier *timerNotifier_ = nullptr;
 };

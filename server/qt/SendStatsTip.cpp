@@ -25,7 +25,8 @@ bool SendStatsTip::eventFilter(QObject *watched, QEvent *event)
     if (watched != button_ || event->type() != QEvent::ToolTip)
         return false;
     shownAt_ = static_cast<QHelpEvent *>(event)->globalPos();
-    QToolTip::showText(shownAt_, text(), button_);
+    shown_ = text();
+    QToolTip::showText(shownAt_, shown_, button_);
     refresh_.start();
     return true;
 }
@@ -36,5 +37,11 @@ void SendStatsTip::refresh()
         refresh_.stop();
         return;
     }
-    QToolTip::showText(shownAt_, text(), button_);
+    // Placing the tip again costs a relayout and a repaint; most refreshes
+    // find the counts as they were (sending off, or the tip held still).
+    QString now = text();
+    if (now == shown_)
+        return;
+    shown_ = std::move(now);
+    QToolTip::showText(shownAt_, shown_, button_);
 }

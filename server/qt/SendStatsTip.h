@@ -30,5 +30,6 @@ class SendStatsTip : public QObject
     QWidget *button_;
     std::function<QString()> text_;
     QPoint shownAt_;
+    QString shown_;
     QTimer refresh_;
 };

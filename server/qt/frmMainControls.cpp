@@ -152,13 +152,14 @@ void frmMain::wireNotifications()
     connect(sldPeriod, &QSlider::valueChanged, this, [h] { h->applyPeriod(); });
     // The socket control and the send clock reach the handlers themselves.
 
-    // A repaint holds this thread for a millisecond or more; in the middle of
-    // a large block it would hold the rest of the block back with it, so the
-    // panes repaint once the block is wholly with the OS.
+    // A pane's insertion and repaint hold this thread for a millisecond or
+    // more; in the middle of a large block they would hold the rest of the
+    // block back with them, so held lines go in once the block is wholly
+    // with the OS.
     for (Pane *pane : {txtStat, txtDump})
-        pane->deferPaintWhile([server = askServer] { return server->bytesQueued() > 0; });
+        pane->holdWhile([server = askServer] { return server->bytesQueued() > 0; });
     h->onSendComplete = [this] {
-        txtStat->paintIfDue();
-        txtDump->paintIfDue();
+        txtStat->showIfDue();
+        txtDump->showIfDue();
     };
 }

@@ -37,7 +37,7 @@ inline const QByteArray sampleBytes = QByteArray::fromHex("AA341204030201FEFF");
 
 inline QStringList lines(const Pane *pane)
 {
-    return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return pane->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 inline int countStarting(const Pane *pane, const QString &label)

@@ -121,8 +121,8 @@ void tst_Window::cleanup()
 void tst_Window::initialState()
 {
     QCOMPARE(w->windowTitle(), QStringLiteral("Tarvolin(TCP Server)"));
-    QVERIFY(w->txtStat->toPlainText().isEmpty());
-    QVERIFY(w->txtDump->toPlainText().isEmpty());
+    QVERIFY(w->txtStat->text().isEmpty());
+    QVERIFY(w->txtDump->text().isEmpty());
     QVERIFY(!w->chkEvent->isChecked());
     QVERIFY(!w->chkDump->isChecked());
     QCOMPARE(w->cmdSend->text(), QStringLiteral("送信"));
@@ -220,7 +220,7 @@ void tst_Window::tabOrder()
         seen << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(seen, visits);
-    QVERIFY(w->txtDump->toPlainText().isEmpty());
+    QVERIFY(w->txtDump->text().isEmpty());
 }
 
 void tst_Window::fixedSize_data()
@@ -536,10 +536,10 @@ void tst_Window::clearButton()
 {
     w->txtStat->appendText(std::string_view("Close 1\r\n"));
     w->dump(std::vector<std::uint8_t>{1, 2, 3, 4}, 8);
-    QVERIFY(!w->txtDump->toPlainText().isEmpty());
+    QVERIFY(!w->txtDump->text().isEmpty());
     QTest::mouseClick(w->cmdMonitorInit, Qt::LeftButton);
-    QVERIFY(w->txtStat->toPlainText().isEmpty());
-    QVERIFY(w->txtDump->toPlainText().isEmpty());
+    QVERIFY(w->txtStat->text().isEmpty());
+    QVERIFY(w->txtDump->text().isEmpty());
     QCOMPARE(w->cmdMonitorInit->text(), QStringLiteral("表示初期化"));
     QVERIFY(w->askServer->isListening());
 }
@@ -564,7 +564,7 @@ void tst_Window::closing()
     if (withClient) {
         client.connectToHost(QHostAddress::LocalHost, frmMain::port);
         QVERIFY(client.waitForConnected(5000));
-        QTRY_VERIFY(w->txtStat->toPlainText().startsWith(QLatin1String("Accept requestID = ")));
+        QTRY_VERIFY(w->txtStat->text().startsWith(QLatin1String("Accept requestID = ")));
     }
     QSignalSpy unloaded(w, &frmMain::unloaded);
     if (viaMenu)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -155,6 +156,32 @@ TEST_P(EventLoopContract, WordForASocketNoLongerWatchedIsDropped)
 
 INSTANTIATE_TEST_SUITE_P(Loops, EventLoopContract, testing::ValuesIn(testing_loops::loopKinds()),
                          [](const auto &info) { return info.param; });
+
+#ifdef KESMAR_TEST_QT_LOOP
+// The Qt loop runs a call posted from inside one of its callbacks as soon as
+// that callback returns; one that keeps posting itself from there must still
+// leave the clock its turn.
+TEST(QtEventLoop, SelfPostingCallLeavesTheWakeItsTurn)
+{
+    auto test = testing_loops::makeLoop("qt");
+    kesmar::EventLoop &loop = test->loop();
+    bool flooding = true;
+    int calls = 0;
+    int wakes = 0;
+    std::function<void()> again = [&] {
+        ++calls;
+        if (flooding)
+            loop.post(again);
+    };
+    loop.wakeAt(loop.nowNs(), [&] {
+        loop.post(again);
+        loop.wakeAt(loop.nowNs() + 5 * ms, [&] { ++wakes; });
+    });
+    EXPECT_TRUE(test->runUntil([&] { return wakes > 0; }, 5s));
+    flooding = false;
+    EXPECT_GT(calls, 1);
+}
+#endif
 
 #ifdef _WIN32
 // What a modal loop does: dispatch messages until told to stop, passing a
