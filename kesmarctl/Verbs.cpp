@@ -110,14 +110,24 @@ void verbWait(const Context &c)
                             : *wholeNumber(c.args[0], 0, maxWaitSeconds); // checked beforehand
     const auto until = Clock::now() + std::chrono::seconds(seconds);
     const auto desktop = c.openDesktop();
+    std::string notYet;
     for (;;) {
-        const auto all = desktop->windows();
-        if (all.size() > 1)
-            throw Failure("more than one kesmar window is up (" + std::to_string(all.size()) + ")");
-        if (all.size() == 1)
+        // A program busy starting up may not answer yet: not up, so far.
+        std::size_t up = 0;
+        try {
+            up = desktop->windows().size();
+            notYet.clear();
+        } catch (const Failure &e) {
+            notYet = e.what();
+        }
+        if (up > 1)
+            throw Failure("more than one kesmar window is up (" + std::to_string(up) + ")");
+        if (up == 1)
             return;
         if (Clock::now() >= until)
-            throw Failure("no kesmar window came up within " + std::to_string(seconds) + " s");
+            throw Failure(notYet.empty()
+                              ? "no kesmar window came up within " + std::to_string(seconds) + " s"
+                              : notYet);
         std::this_thread::sleep_for(pollEvery);
     }
 }
@@ -279,7 +289,9 @@ int run(std::span<const std::string_view> args,
     try {
         verb->run(Context{args.subspan(1), openDesktop, out});
         out.flush();
-        return out ? done : failed;
+        if (!out)
+            throw Failure("could not write to standard output");
+        return done;
     } catch (const Failure &e) {
         err << "kesmarctl: " << verb->name << ": " << e.what() << '\n';
         return failed;
