@@ -111,7 +111,7 @@ Bus &Bus::open()
         const char *session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
         const std::string why = !lastLibraryMessage().empty() ? lastLibraryMessage()
                                 : session && *session
-                                    ? "no answer from org.a11y.Bus on the session bus"
+                                    ? "the session bus named by DBUS_SESSION_BUS_ADDRESS gave none"
                                     : "DBUS_SESSION_BUS_ADDRESS is not set";
         throw Failure("cannot reach the accessibility bus (" + why +
                       "); kesmarctl finds kesmar there, through the D-Bus session bus "
