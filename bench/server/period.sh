@@ -7,7 +7,8 @@
 # With a kesmar built with -DKESMAR_TICK_TRACE=ON (BUILD=dir) each row also
 # gives the ticks' lateness inside the program.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
-# PERIODS="10" picks the periods (default "10 100").
+# PERIODS="10" picks the periods (default "10 100"), MODES="shown" the kesmar rows
+# (default "shown hidden dumps selection").
 . "$(dirname "$0")/common.sh"
 s="${1:-${SECONDS_PER_RUN:-30}}"
 base_port=20320
@@ -28,7 +29,7 @@ printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s | %8s %8s %8s %6s %s\n' sour
     blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %" \
     "in p50" "in p99" "in max" "late" "sched/busy/wake"
 for p in ${PERIODS:-10 100}; do
-    for mode in shown hidden dumps selection; do
+    for mode in ${MODES:-shown hidden dumps selection}; do
         [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
         start_kesmar "$tmp"
         set_period "$p"

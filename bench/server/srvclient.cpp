@@ -149,7 +149,7 @@ std::string cpuText(double before, double after, double wall)
     if (before < 0 || after < 0)
         return "-";
     char s[32];
-    std::snprintf(s, sizeof s, "%.0f", (after - before) / wall * 100);
+    std::snprintf(s, sizeof s, "%.1f", (after - before) / wall * 100);
     return s;
 }
 
