@@ -8,9 +8,16 @@ set -eu
 here="$(dirname "$0")"
 . "$here/../../server/tests/blackbox.sh"
 . "$here/session.sh"
-need Xvfb xdotool python3 ss
+need Xvfb xdotool python3 ss setsid
 bin="$1"
 kesmarctl="$2"
+
+# Each kesmar in a session of its own: one stopped in the script's process
+# group would be sent SIGHUP by the kernel if that group were left orphaned
+# (a test run in the background, say) and some process of it ended.
+start_kesmar() {
+    launch . setsid "$1"
+}
 
 # expect STATUS PATTERN ARGS...: kesmarctl ARGS ends with STATUS, and the
 # first line on stderr matches PATTERN; with 1, it is the only line.
@@ -63,7 +70,7 @@ expect 1 "^kesmarctl: wait: no kesmar window came up within 1 s$" wait 1
 # which bears the same title: still one kesmar window.
 run_kesmar "$bin"
 first="$kpid"
-launch . "$bin"
+start_kesmar "$bin"
 second="$kpid"
 find_window
 [ "$WIDTH" -ne 434 ] || fail "the second copy showed its main window"
@@ -74,7 +81,7 @@ wait_until 50 test -e "$work/status" || fail "the second copy did not end"
 
 # While the first has a client it does not listen, and a second copy does.
 connect_client
-launch . "$bin"
+start_kesmar "$bin"
 second="$kpid"
 find_window
 [ "$WIDTH" -eq 434 ] || fail "the second copy showed no main window"
