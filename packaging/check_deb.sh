@@ -26,6 +26,7 @@ echo "built $deb"
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 listing="$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')"
 for want in "./usr/bin/kesmar -> ../lib/kesmar/kesmar" ./usr/lib/kesmar/kesmar \
+    ./usr/bin/kesmarctl ./usr/share/man/man1/kesmarctl.1.gz \
     ./usr/lib/kesmar/test.txt ./usr/share/applications/kesmar.desktop \
     ./usr/share/icons/hicolor/64x64/apps/kesmar.png \
     ./usr/share/icons/hicolor/256x256/apps/kesmar.png \
@@ -38,13 +39,14 @@ for want in "./usr/bin/kesmar -> ../lib/kesmar/kesmar" ./usr/lib/kesmar/kesmar \
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
 printf '%s\n' "$depends" | grep -q 'libqt6widgets6' || fail "Depends: $depends"
+printf '%s\n' "$depends" | grep -q 'libatspi2.0-0' || fail "Depends: $depends"
 echo "Depends: $depends"
 recommends="$(dpkg-deb -f "$deb" Recommends)"
-[ "$recommends" = qt6-wayland ] || fail "Recommends: $recommends"
+[ "$recommends" = "qt6-wayland, at-spi2-core" ] || fail "Recommends: $recommends"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for elf in usr/lib/kesmar/kesmar "usr/lib/$multiarch/libfendral.so.1.0.0"; do
+for elf in usr/lib/kesmar/kesmar usr/bin/kesmarctl "usr/lib/$multiarch/libfendral.so.1.0.0"; do
     ! readelf -S "$root/$elf" | grep -Eq '\.symtab|\.debug_' || fail "$elf is not stripped"
 done
 readelf -d "$root/usr/lib/$multiarch/libfendral.so.1.0.0" | grep -q 'SONAME.*\[libfendral\.so\.1\]' ||

@@ -9,19 +9,22 @@
 #   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
 
-run="build-essential cmake qt6-base-dev libgl-dev fonts-ipafont-gothic"
+run="build-essential cmake pkg-config qt6-base-dev libgl-dev libatspi2.0-dev fonts-ipafont-gothic"
 package="$run file"
 windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wixl msitools"
 test="$package $windows libgtest-dev xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev clang-format
   socat python3 procps iproute2 nftables lintian appstream desktop-file-utils
-  googletest g++-mingw-w64-x86-64-posix wine wine64 xclip"
+  googletest g++-mingw-w64-x86-64-posix wine wine64 xclip dbus-daemon at-spi2-core
+  python3-pytest"
 
 case "${1:-}" in
 run)
     packages="$run"
+    # Without a display: the virtual one, and the session with the
+    # accessibility bus where kesmarctl finds kesmar.
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-        packages="$packages xvfb xauth"
+        packages="$packages xvfb xauth dbus-daemon at-spi2-core"
     fi
     # A native window on a Wayland desktop, rather than one through XWayland.
     if [ -n "${WAYLAND_DISPLAY:-}" ]; then

@@ -5,10 +5,15 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build -j2 --target kesmar
+cmake --build build -j2 --target kesmar kesmarctl
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "no display found: kesmar runs on a virtual one (Xvfb), where nobody can"
-    echo "press 送信; it accepts a client on port 20319 but sends nothing to it"
-    exec xvfb-run -a build/bin/kesmar
+    # A D-Bus session of its own, whose accessibility bus is where kesmarctl
+    # finds kesmar; D-Bus starts that bus when kesmarctl first asks for it.
+    exec dbus-run-session -- sh -c '
+        echo "no display found: kesmar runs on a virtual one (Xvfb). Drive it from another"
+        echo "shell, in this directory (build/bin/kesmarctl --help lists the commands):"
+        echo "  export DBUS_SESSION_BUS_ADDRESS=\"$DBUS_SESSION_BUS_ADDRESS\""
+        echo "  build/bin/kesmarctl wait && build/bin/kesmarctl send on"
+        exec xvfb-run -a build/bin/kesmar'
 fi
 exec build/bin/kesmar

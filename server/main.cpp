@@ -8,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     requireDisplay(argc, argv);
+    joinAccessibilityBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kesmar"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvolin(TCP Server)"));

@@ -10,7 +10,8 @@
 # sender's alike; at the end each kesmar row is set against the bare sender's
 # of the same run, with the aims.
 #   bench/server/period.sh [seconds per run]     (default 30, or $SECONDS_PER_RUN)
-# PERIODS="10" picks the periods (default "10 100").
+# PERIODS="10" picks the periods (default "10 100"), MODES="shown" the kesmar rows
+# (default "shown hidden dumps selection").
 . "$(dirname "$0")/common.sh"
 s="${1:-${SECONDS_PER_RUN:-30}}"
 base_port=20320
@@ -55,7 +56,7 @@ ratios() {
 
 : >"$tmp/rows"
 for p in ${PERIODS:-10 100}; do
-    for mode in shown hidden dumps selection; do
+    for mode in ${MODES:-shown hidden dumps selection}; do
         [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
         start_kesmar "$tmp"
         set_period "$p"

@@ -111,6 +111,22 @@ constexpr const Control &control(std::string_view name)
     throw "no control of that name";
 }
 
+// The Windows control ID of a control that has a window: 101 up, in the
+// table's order. UI Automation reports it as the control's AutomationId, and
+// kesmarctl finds the control by it.
+constexpr int controlId(std::string_view name)
+{
+    int id = 101;
+    for (const Control &c : controls) {
+        if (c.name == name)
+            return id;
+        id += hasTabStop(c) ? 1 : 0;
+    }
+    throw "no control of that name";
+}
+// The command ID of the menu's one item, "終了".
+inline constexpr int exitItemId = 201;
+
 // Pixels at a DPI, rounded to the nearest as the platform's MulDiv does.
 constexpr int pixels(int twips, int dpi)
 {

@@ -8,5 +8,10 @@
 // to Qt.
 void requireDisplay(int argc, char **argv);
 
+// Lets automation and screen readers find the window on the accessibility
+// bus (AT-SPI) whenever there is one, not only while a screen reader runs.
+// Made before the application object.
+void joinAccessibilityBus();
+
 // Process-wide settings of the platform layer, made once before the window.
 void initPlatform();

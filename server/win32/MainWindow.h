@@ -20,18 +20,7 @@ class frmMainHandlers;
 
 namespace kesmar::win32 {
 
-// Control IDs, which UI automation reports as automation IDs: 101 up, in the
-// table's order of the controls that have a window.
-constexpr int controlId(std::string_view name)
-{
-    int id = 101;
-    for (const form::Control &c : form::controls) {
-        if (c.name == name)
-            return id;
-        id += form::hasTabStop(c) ? 1 : 0;
-    }
-    throw "no control of that name";
-}
+using form::controlId;
 
 // frmMain on Win32: the window, its controls, and which message runs which
 // handler. The window is made hidden with every control; the handlers are
@@ -48,7 +37,7 @@ class MainWindow
     static constexpr int idTxtStat = controlId("txtStat");
     static constexpr int idCmdSend = controlId("cmdSend");
     static constexpr int idTxtDump = controlId("txtDump");
-    static constexpr int idMnuExit = 201;
+    static constexpr int idMnuExit = form::exitItemId;
 
     explicit MainWindow(HINSTANCE instance);
     MainWindow(const MainWindow &) = delete;
