@@ -11,7 +11,7 @@ set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../blackbox.sh"
 . "$here/wine.sh"
-need Xvfb xdotool python3 ss od timeout
+need Xvfb xdotool python3 ss od timeout pgrep
 prefix="$1"
 exe="$2"
 ctl_exe="$3"
@@ -147,11 +147,13 @@ echo "stopped kesmar: status 1, $(cat "$work/err")"
 kill -KILL "$kpid"
 ends_with 137 "after SIGKILL"
 
-# A kesmar that ends while a command waits for its answer.
+# A kesmar that ends while a command waits for its answer: it ends a second
+# after kesmarctl.exe has started (in this namespace), well before 5 s.
 run_kesmar "$exe"
 kill -STOP "$kpid"
 (
-    sleep 1.5
+    wait_until 300 pgrep -x --ns $$ --nslist net kesmarctl.exe >/dev/null
+    sleep 1
     kill -KILL "$kpid"
 ) &
 helpers="$helpers $!"
