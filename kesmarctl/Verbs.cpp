@@ -135,10 +135,16 @@ void verbWait(const Context &c)
 void verbStatus(const Context &c)
 {
     const auto w = c.window();
-    c.out << "period " << w->value(sldPeriod) << '\n'
-          << "send " << (sending(*w) ? "on" : "off") << '\n'
-          << "dump " << (w->checked(chkDump) ? "on" : "off") << '\n'
-          << "events " << (w->checked(chkEvent) ? "off" : "on") << '\n';
+    // Every value read before any is printed: one that cannot be read
+    // leaves no half status behind on standard output.
+    const int period = w->value(sldPeriod);
+    const bool send = sending(*w);
+    const bool dump = w->checked(chkDump);
+    const bool events = !w->checked(chkEvent);
+    c.out << "period " << period << '\n'
+          << "send " << (send ? "on" : "off") << '\n'
+          << "dump " << (dump ? "on" : "off") << '\n'
+          << "events " << (events ? "on" : "off") << '\n';
 }
 
 void verbPeriod(const Context &c)

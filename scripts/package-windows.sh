@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the Windows program (scripts/build-windows.sh) and packs it twice,
 # into build-windows/ (or into the directory given as $1):
-#   kesmar-VERSION-windows-x64.zip  kesmar.exe, Fendral.dll, fendral.h,
-#       test.txt, README-windows.txt and LICENSE.txt in one folder of the
-#       zip's name;
+#   kesmar-VERSION-windows-x64.zip  kesmar.exe, kesmarctl.exe, Fendral.dll,
+#       fendral.h, test.txt, README-windows.txt and LICENSE.txt in one folder
+#       of the zip's name;
 #   kesmar-VERSION-windows-x64.msi  the same files, installed for the
 #       current user without administrator rights (packaging/windows/).
 # Prints both names.

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Windows installer from the folder that scripts/package-windows.sh
-# zips (kesmar.exe, Fendral.dll, fendral.h, test.txt, LICENSE.txt and
-# README-windows.txt), with wixl and msibuild (msitools). Prints its name.
+# zips (kesmar.exe, kesmarctl.exe, Fendral.dll, fendral.h, test.txt,
+# LICENSE.txt and README-windows.txt), with wixl and msibuild (msitools).
+# Prints its name.
 #   msi.sh STAGE_DIR OUT.msi VERSION
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"

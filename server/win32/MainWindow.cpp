@@ -129,10 +129,14 @@ LRESULT MainWindow::OnGetDefId()
 
 void MainWindow::OnHScroll(HWND, HWND control, UINT code, int)
 {
-    if (control != sldPeriod_.hwnd() || !handlers_)
+    // Without a control it is the slider all the same: the window has no
+    // scroll bar of its own, and UI Automation sets a trackbar's value with
+    // TBM_SETPOS and then tells the parent so, with no handle.
+    if ((control && control != sldPeriod_.hwnd()) || !handlers_)
         return;
     sldPeriod_.moved();
-    if (code != TB_ENDTRACK)
+    // The value tip follows the user's own moves.
+    if (control && code != TB_ENDTRACK)
         tips_.sliderMoved();
 }
 

@@ -10,13 +10,13 @@
 
 #include "Fonts.h"
 #include "Text.h"
+#include "WindowClass.h"
 
 namespace kesmar::win32 {
 
 namespace {
 
 constexpr DWORD windowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr const wchar_t *className = L"kesmar.frmMain";
 
 // The fatal-error box is titled so too, whenever it comes.
 const std::wstring titleText = widen(form::title);
@@ -46,14 +46,14 @@ MainWindow::MainWindow(HINSTANCE instance) : instance_(instance), dpi_(systemDpi
                                                GetSystemMetrics(SM_CYSMICON), 0));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = className;
+    wc.lpszClassName = mainWindowClass;
     if (!RegisterClassExW(&wc))
         failedLastError("cannot register the window class");
 
     // A fixed client area at the system's DPI, the menu bar above it.
     RECT frame{0, 0, form::pixels(form::clientWidth, dpi_), form::pixels(form::clientHeight, dpi_)};
     AdjustWindowRectEx(&frame, windowStyle, TRUE, 0);
-    CreateWindowExW(0, className, title, windowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+    CreateWindowExW(0, mainWindowClass, title, windowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                     frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
                     this);
     if (!hwnd_)

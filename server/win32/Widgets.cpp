@@ -16,10 +16,28 @@ void ButtonControl::setCaption(std::string_view text)
     SetWindowTextW(hwnd_, widen(text).c_str());
 }
 
+namespace {
+constexpr UINT_PTR sliderSubclassId = 1;
+}
+
 void SliderControl::attach(HWND hwnd)
 {
     hwnd_ = hwnd;
     announced_ = value();
+    SetWindowSubclass(hwnd_, subclassProc, sliderSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK SliderControl::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                             UINT_PTR id, DWORD_PTR self)
+{
+    if (msg == TBM_SETPOSNOTIFY) {
+        DefSubclassProc(hwnd, TBM_SETPOS, TRUE, lParam);
+        reinterpret_cast<SliderControl *>(self)->announceIfChanged();
+        return 0;
+    }
+    if (msg == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, subclassProc, id);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 std::int32_t SliderControl::value() const

@@ -2,13 +2,13 @@
 # The installer under Wine, in a prefix made anew for this run: it installs
 # for the current user under AppData\Local\Programs\Tarvolin with a
 # Start-menu shortcut and an uninstall entry, the shortcut starts a
-# kesmar.exe that listens, a repair restores deleted files, and neither a
-# repair (even one that forces every file), nor running the package again,
-# nor an upgrade replaces the test.txt the user edited; the uninstall
-# leaves that test.txt and nothing else. Wine's msiexec /f repairs nothing (it hands a
-# package's path to MsiReinstallProduct, which wants a product code, and
-# takes no product code), so the repairs set REINSTALL and REINSTALLMODE,
-# as /f does.
+# kesmar.exe that listens and the kesmarctl.exe installed with it ends it, a
+# repair restores deleted files, and neither a repair (even one that forces
+# every file), nor running the package again, nor an upgrade replaces the
+# test.txt the user edited; the uninstall leaves that test.txt and nothing
+# else. Wine's msiexec /f repairs nothing (it hands a package's path to
+# MsiReinstallProduct, which wants a product code, and takes no product
+# code), so the repairs set REINSTALL and REINSTALLMODE, as /f does.
 #   install.sh SOURCE_DIR WINDOWS_BUILD_DIR
 set -eu
 src="$(cd "$1" && pwd)"
@@ -86,7 +86,7 @@ not_listening() { ! listening; }
 edited() { grep -q '^edited,0,0,8,85' "$dir/test.txt"; }
 same_files() {
     [ "$(ls "$dir")" = "$(ls "$stage")" ] || fail "$1: the folder holds $(ls "$dir" | tr '\n' ' ')"
-    for f in kesmar.exe Fendral.dll fendral.h LICENSE.txt README-windows.txt; do
+    for f in kesmar.exe kesmarctl.exe Fendral.dll fendral.h LICENSE.txt README-windows.txt; do
         cmp -s "$stage/$f" "$dir/$f" || fail "$1: $f is not the one packed"
     done
 }
@@ -131,9 +131,12 @@ echo "Start-menu shortcut, uninstall entry in ${key%%\\*}, per-user product"
 timeout 30 wine start /unix "$lnk" >"$work/start.log" 2>&1 || fail "the shortcut did not start"
 wait_until 600 listening ||
     fail "kesmar.exe started from the shortcut does not listen on 20319: $(cat "$work/start.log")"
-wineserver -k
+# The kesmarctl.exe installed beside it ends it, once its window shows.
+{ timeout 60 wine "$dir/kesmarctl.exe" wait 30 && timeout 60 wine "$dir/kesmarctl.exe" quit; } \
+    >"$work/quit.log" 2>&1 ||
+    fail "the installed kesmarctl.exe could not quit kesmar.exe: $(cat "$work/quit.log")"
 wait_until 50 not_listening || fail "kesmar.exe still listens"
-echo "the shortcut starts kesmar.exe, which listens"
+echo "the shortcut starts kesmar.exe, which listens; the installed kesmarctl.exe quits it"
 
 printf 'edited,0,0,8,85\r\n' >"$dir/test.txt"
 # A repair as msiexec /f makes it, with a file and the shortcut gone.
@@ -164,6 +167,7 @@ left="$(cd "$users" && find . -path '*/AppData/Local/Programs/*' ! -path "*/Tarv
     ! -path "*/Tarvolin/test.txt" -o -name 'Tarvolin.lnk' -o -path '*/Microsoft/Installer/{*')"
 [ -z "$left" ] || fail "left after the uninstall: $left"
 ! exists 'HKCU\Software\Tarvolin' /v Program || fail "the program's registry value is left"
+! exists 'HKCU\Software\Tarvolin' /v Control || fail "kesmarctl's registry value is left"
 ! uninstall_key "$code_next" >/dev/null || fail "the uninstall entry is left"
 ! exists "HKCU\\Software\\Microsoft\\Installer\\Products\\$(packed "$code_next")" ||
     fail "the product is still registered"
