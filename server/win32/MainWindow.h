@@ -7,6 +7,7 @@
 
 #include "Accessibility.h"
 #include "Controls.h"
+#include "EventLoop.h"
 #include "Form.h"
 #include "Handles.h"
 #include "Pane.h"
@@ -54,7 +55,8 @@ class MainWindow
     MainWindow &operator=(const MainWindow &) = delete;
 
     FormControls controls();
-    void attach(frmMainHandlers &handlers);
+    // The loop is the send clock's.
+    void attach(frmMainHandlers &handlers, const EventLoop &loop);
     void show(int showCommand);
 
     // For the message loop, before a message is translated and dispatched:
@@ -83,6 +85,7 @@ class MainWindow
     LRESULT OnGetDefId();
     void buttonFocus(HWND button, bool focused);
     std::wstring tipText(HWND tool) const;
+    Pane::Clock::duration untilTickPassed(Pane::Clock::duration cost) const;
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
@@ -101,6 +104,7 @@ class MainWindow
     Pane txtDump_;
 
     frmMainHandlers *handlers_ = nullptr;
+    const EventLoop *loop_ = nullptr;
     HWND lastFocus_ = nullptr; // given back when the window is activated again
 };
 

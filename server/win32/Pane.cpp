@@ -15,6 +15,7 @@ namespace {
 constexpr UINT_PTR subclassId = 1;
 // Clear of the control's own timers.
 constexpr UINT_PTR writeTimerId = 0x6B50;
+constexpr std::chrono::milliseconds interval(Pane::writeIntervalMs);
 
 std::size_t countLines(std::wstring_view text)
 {
@@ -111,7 +112,9 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         if (wParam == writeTimerId) {
-            runHandler([this] { write(); });
+            KillTimer(edit_, writeTimerId);
+            timerArmed_ = false;
+            runHandler([this] { writeWhenDue(); });
             return 0;
         }
         break;
@@ -127,7 +130,10 @@ void Pane::appendText(std::string_view text)
     held_ += wide;
     heldLines_ += countLines(wide);
     dropHeldBeyondBound();
-    holdOrWrite();
+    // One timer for the lot: setting it again for every line would cost a
+    // call to the system each (under Wine one to the wineserver).
+    if (!timerArmed_ || Clock::now() >= timerDue_)
+        writeWhenDue();
 }
 
 void Pane::clearText()
@@ -135,44 +141,45 @@ void Pane::clearText()
     held_.clear();
     heldLines_ = 0;
     replaceAll_ = false;
+    lines_ = 0;
     SetWindowTextW(edit_, L"");
     write(); // the user asked for it: show the empty pane now, and start the interval anew
 }
 
-long long Pane::msSinceWrite() const
+void Pane::writeWhenDue()
 {
-    if (!everWritten_)
-        return maxHoldMs;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastWrite_).count();
-}
-
-void Pane::holdOrWrite()
-{
-    const long long since = msSinceWrite();
-    if (since < writeIntervalMs) {
-        // Text appended inside the interval goes in with the next append
-        // that finds it over; the timer runs from the newest append, so a
-        // steady stream never meets it and only the last of a burst waits.
-        armTimer(writeIntervalMs);
+    if (!holding())
+        return;
+    const Clock::duration since = Clock::now() - lastWrite_;
+    if (since < interval) {
+        // Text appended inside the interval goes in with the write at its end.
+        armTimer(interval - since);
         return;
     }
-    if (since < maxHoldMs && busy_ && busy_()) {
-        armTimer(maxHoldMs - since);
-        return;
+    const Clock::duration holdLeft = std::chrono::milliseconds(maxHoldMs) - since;
+    if (hold_ && holdLeft > Clock::duration::zero()) {
+        if (const Clock::duration wait = std::min(hold_(cost_), holdLeft);
+            wait > Clock::duration::zero()) {
+            armTimer(wait);
+            return;
+        }
     }
     write();
 }
 
 void Pane::writeIfDue()
 {
-    if ((!held_.empty() || replaceAll_) && msSinceWrite() >= writeIntervalMs)
+    if (holding() && Clock::now() - lastWrite_ >= interval)
         write();
 }
 
-void Pane::armTimer(long long ms)
+void Pane::armTimer(Clock::duration wait)
 {
-    SetTimer(edit_, writeTimerId, static_cast<UINT>(std::max(ms, 1LL)), nullptr);
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    SetTimer(edit_, writeTimerId, static_cast<UINT>(std::clamp<long long>(ms, 1, maxHoldMs)),
+             nullptr);
     timerArmed_ = true;
+    timerDue_ = Clock::now() + wait;
 }
 
 void Pane::dropHeldBeyondBound()
@@ -190,28 +197,25 @@ void Pane::dropHeldBeyondBound()
 // Drops the oldest lines past the bound; returns how many characters went.
 LONG Pane::trimControl()
 {
-    const auto lines = static_cast<int>(send(edit_, EM_GETLINECOUNT));
-    const auto lastStart = send(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1));
-    // The line end of the last line leaves an empty line after it.
-    const bool lastEmpty = send(edit_, EM_LINELENGTH, static_cast<WPARAM>(lastStart)) == 0;
-    const int excess = lines - (lastEmpty ? 1 : 0) - maxLines;
-    if (excess <= 0)
+    if (lines_ <= maxLines)
         return 0;
-    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess)));
+    const std::size_t excess = lines_ - maxLines;
+    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, excess));
     select(edit_, 0, cut);
     send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    lines_ = maxLines;
     return cut;
 }
 
 void Pane::write()
 {
+    const Clock::time_point started = Clock::now();
     if (timerArmed_) {
         KillTimer(edit_, writeTimerId);
         timerArmed_ = false;
     }
-    lastWrite_ = Clock::now();
-    everWritten_ = true;
-    if (held_.empty() && !replaceAll_)
+    lastWrite_ = started;
+    if (!holding())
         return;
 
     CHARRANGE selection{};
@@ -220,18 +224,19 @@ void Pane::write()
     // Follow the end only if the user was already there.
     const bool follow =
         replaceAll_ || (selection.cpMin == selection.cpMax && selection.cpMax == length);
-    const auto firstVisible = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-    const auto linesBefore = static_cast<int>(send(edit_, EM_GETLINECOUNT));
+    const auto firstVisible = follow ? 0 : static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
+    const std::size_t linesWritten = lines_ + heldLines_;
 
     // One repaint for the lot, once the text is in and the view restored.
     send(edit_, WM_SETREDRAW, FALSE);
     if (replaceAll_) {
         SetWindowTextW(edit_, held_.c_str());
+        lines_ = heldLines_;
     } else {
         select(edit_, length, length);
         send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(held_.c_str()));
+        lines_ += heldLines_;
     }
-    const auto appendedLines = static_cast<int>(heldLines_);
     held_.clear();
     heldLines_ = 0;
     replaceAll_ = false;
@@ -245,15 +250,17 @@ void Pane::write()
         // The user's selection and view, on the same text as before.
         const auto shift = [removed](LONG at) { return std::max(0L, at - removed); };
         select(edit_, shift(selection.cpMin), shift(selection.cpMax));
-        const int removedLines =
-            linesBefore + appendedLines - static_cast<int>(send(edit_, EM_GETLINECOUNT));
+        const auto removedLines = static_cast<int>(linesWritten - lines_);
         const int target = std::max(0, firstVisible - removedLines);
         const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
         send(edit_, EM_LINESCROLL, 0, target - shown);
     }
     send(edit_, WM_SETREDRAW, TRUE);
-    // The scroll bars are in the frame.
-    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+    // The scroll bars are in the frame. Painted now, in the turn the window
+    // gave the write, rather than whenever the system gets round to it.
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    const Clock::duration took = Clock::now() - started;
+    cost_ = std::max(took, cost_ - cost_ / 8);
 }
 
 } // namespace kesmar::win32

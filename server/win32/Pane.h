@@ -17,12 +17,13 @@ namespace kesmar::win32 {
 // disturbed, and the oldest lines are dropped past a bound so that a long
 // run cannot exhaust memory.
 //
-// Each write into the control costs the thread milliseconds, and the send
-// clock shares the thread, so appended text is held and written at most
-// once per writeIntervalMs: the append that finds the interval over writes
-// everything held, and a timer writes the last of a burst. A write that
-// falls due while busy() is true waits for writeIfDue(), or for maxHoldMs
-// since the last one.
+// Each write into the control, with its repaint, costs the thread
+// milliseconds, and the send clock shares the thread, so appended text is
+// held and written at most once per writeIntervalMs. When a write falls
+// due, the window is asked whether it should wait (a tick due before it
+// would end, a block still going out), and it waits, for writeIfDue() or at
+// most until maxHoldMs since the last write. The repaint is made at once,
+// in the same turn.
 //
 // RichEdit rather than EDIT: under Wine an EDIT with scroll bars spent
 // 47-91 ms on one append and its repaint, RichEdit 15 (a loaded machine;
@@ -34,6 +35,11 @@ class Pane final : public TextPane
     static constexpr int maxLines = 30000;
     static constexpr int writeIntervalMs = 50;
     static constexpr int maxHoldMs = 100;
+
+    using Clock = std::chrono::steady_clock;
+    // Given what a write has been costing, how long the one due should wait
+    // (zero or less: none).
+    using Hold = std::function<Clock::duration(Clock::duration writeCost)>;
 
     // The window class to make it with (MSFTEDIT_CLASS); loads its DLL.
     static const wchar_t *windowClass();
@@ -47,18 +53,17 @@ class Pane final : public TextPane
     void appendText(std::string_view text) override;
     void clearText() override;
 
-    void deferWriteWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
+    void holdWritesWhile(Hold hold) { hold_ = std::move(hold); }
+    // Now is a good moment: writes what is held if the interval is over.
     void writeIfDue();
 
   private:
-    using Clock = std::chrono::steady_clock;
-
     static LRESULT CALLBACK subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR self);
     LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
-    long long msSinceWrite() const;
-    void holdOrWrite();
-    void armTimer(long long ms);
+    bool holding() const { return !held_.empty() || replaceAll_; }
+    void writeWhenDue();
+    void armTimer(Clock::duration wait);
     void write();
     void dropHeldBeyondBound();
     LONG trimControl();
@@ -69,10 +74,14 @@ class Pane final : public TextPane
     // The held text alone is what the pane is to show: it has more lines
     // than the bound, so nothing in the control survives the write.
     bool replaceAll_ = false;
-    bool everWritten_ = false;
+    // Whole lines in the control, counted here: asking the control walks
+    // all of them under Wine.
+    std::size_t lines_ = 0;
     Clock::time_point lastWrite_{};
+    Clock::duration cost_{};
     bool timerArmed_ = false;
-    std::function<bool()> busy_;
+    Clock::time_point timerDue_{};
+    Hold hold_;
 };
 
 } // namespace kesmar::win32

@@ -4,6 +4,7 @@
 
 #include "Pane.h"
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -198,7 +199,9 @@ TEST_F(PaneTest, TextAppendedInsideTheIntervalIsWrittenLater)
 TEST_F(PaneTest, HeldWhileBusyUntilAsked)
 {
     bool busy = true;
-    pane_.deferWriteWhile([&] { return busy; });
+    pane_.holdWritesWhile([&](Pane::Clock::duration) -> Pane::Clock::duration {
+        return busy ? std::chrono::milliseconds(Pane::maxHoldMs) : Pane::Clock::duration{};
+    });
     pane_.appendText(lines(0, 1));
     Sleep(Pane::writeIntervalMs + 10);
     pane_.appendText(lines(1, 1));
