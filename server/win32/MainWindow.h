@@ -73,6 +73,7 @@ class MainWindow
     // Made in MainWindowControls.cpp.
     BOOL OnCreate(HWND hwnd, LPCREATESTRUCTW create);
     void createControls();
+    void annotate(HWND control, const form::Control &c);
     void createMenu();
 
     void OnCommand(HWND hwnd, int id, HWND control, UINT code);

@@ -1,6 +1,7 @@
 #include "Pane.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -40,6 +41,13 @@ void select(HWND edit, LONG start, LONG end)
     send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 }
 
+void appendTo(HWND edit, const std::wstring &text)
+{
+    const LONG end = textLength(edit);
+    select(edit, end, end);
+    send(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 // From the system's folder only: by its bare name it would be looked for
 // beside the program (and in the current folder) first, where anyone who
 // can put a file would have it run.
@@ -68,18 +76,48 @@ const wchar_t *Pane::windowClass()
     return MSFTEDIT_CLASS;
 }
 
-void Pane::attach(HWND edit)
+void Pane::attach(HWND edit, HFONT font)
 {
+    font_ = font;
+    send(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    configure(edit);
     edit_ = edit;
-    send(edit_, EM_SETTEXTMODE, TM_PLAINTEXT);
-    send(edit_, EM_SETUNDOLIMIT, 0);
-    // Past the default 32,767 characters: the bound that matters is lines.
-    send(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
-    // No wrapping: one line of the log is one line of the pane.
-    send(edit_, EM_SETTARGETDEVICE, 0, 1);
-    // The system's window background, read-only or not.
-    send(edit_, EM_SETBKGNDCOLOR, TRUE, 0);
     SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+void Pane::configure(HWND edit)
+{
+    send(edit, EM_SETTEXTMODE, TM_PLAINTEXT);
+    send(edit, EM_SETUNDOLIMIT, 0);
+    // Past the default 32,767 characters: the bound that matters is lines.
+    send(edit, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
+    // No wrapping: one line of the log is one line of the pane.
+    send(edit, EM_SETTARGETDEVICE, 0, 1);
+    // The system's window background, read-only or not.
+    send(edit, EM_SETBKGNDCOLOR, TRUE, 0);
+}
+
+// A control like the pane's, hidden, just after it in the tab order.
+void Pane::startSuccessor()
+{
+    if (next_)
+        DestroyWindow(next_);
+    HWND parent = GetParent(edit_);
+    RECT r{};
+    GetWindowRect(edit_, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(edit_, GWL_STYLE)) & ~WS_VISIBLE;
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(edit_, GWL_EXSTYLE));
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(edit_, GWLP_HINSTANCE));
+    HWND next = CreateWindowExW(exStyle, windowClass(), L"", style, r.left, r.top, r.right - r.left,
+                                r.bottom - r.top, parent, nullptr, instance, nullptr);
+    if (!next)
+        failedLastError("cannot create a text pane");
+    send(next, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    configure(next);
+    SetWindowPos(next, edit_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    next_ = next;
+    nextLines_ = 0;
 }
 
 LRESULT CALLBACK Pane::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -89,10 +127,10 @@ LRESULT CALLBACK Pane::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         RemoveWindowSubclass(hwnd, subclassProc, subclassId);
         return DefSubclassProc(hwnd, msg, wParam, lParam);
     }
-    return reinterpret_cast<Pane *>(self)->handle(msg, wParam, lParam);
+    return reinterpret_cast<Pane *>(self)->handle(hwnd, msg, wParam, lParam);
 }
 
-LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT Pane::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_GETDLGCODE:
@@ -102,7 +140,7 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_KEYDOWN:
         // Ctrl+A selects all on every version of the control.
         if (wParam == 'A' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
-            send(edit_, EM_SETSEL, 0, -1);
+            send(hwnd, EM_SETSEL, 0, -1);
             return 0;
         }
         break;
@@ -112,7 +150,7 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         if (wParam == writeTimerId) {
-            KillTimer(edit_, writeTimerId);
+            KillTimer(hwnd, writeTimerId);
             timerArmed_ = false;
             runHandler([this] { writeWhenDue(); });
             return 0;
@@ -121,7 +159,7 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return DefSubclassProc(edit_, msg, wParam, lParam);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 void Pane::appendText(std::string_view text)
@@ -141,14 +179,16 @@ void Pane::clearText()
     held_.clear();
     heldLines_ = 0;
     replaceAll_ = false;
-    lines_ = 0;
-    SetWindowTextW(edit_, L"");
-    write(); // the user asked for it: show the empty pane now, and start the interval anew
+    // An empty control in its place: emptying this one would drop its
+    // lines one by one (see takeSuccessor).
+    startSuccessor();
+    takeSuccessor(false);
+    write(); // start the interval anew
 }
 
 void Pane::writeWhenDue()
 {
-    if (!holding())
+    if (!holding() && !swapDue_)
         return;
     const Clock::duration since = Clock::now() - lastWrite_;
     if (since < interval) {
@@ -156,21 +196,42 @@ void Pane::writeWhenDue()
         armTimer(interval - since);
         return;
     }
-    const Clock::duration holdLeft = std::chrono::milliseconds(maxHoldMs) - since;
+    // A successor takes over in a turn of its own, the old control going
+    // whole (tens of milliseconds under Wine): best just after a block went
+    // out (writeIfDue), otherwise when no tick comes or after a second.
+    const Clock::duration cost = swapDue_ ? std::chrono::seconds(1) : cost_;
+    const Clock::duration holdLeft =
+        (swapDue_ ? std::chrono::seconds(1) : std::chrono::milliseconds(maxHoldMs)) - since;
     if (hold_ && holdLeft > Clock::duration::zero()) {
-        if (const Clock::duration wait = std::min(hold_(cost_), holdLeft);
+        if (const Clock::duration wait = std::min(hold_(cost), holdLeft);
             wait > Clock::duration::zero()) {
             armTimer(wait);
             return;
         }
     }
-    write();
+    writeOrSwap();
 }
 
 void Pane::writeIfDue()
 {
-    if (holding() && Clock::now() - lastWrite_ >= interval)
+    if ((holding() || swapDue_) && Clock::now() - lastWrite_ >= interval)
+        writeOrSwap();
+}
+
+void Pane::writeOrSwap()
+{
+    if (!swapDue_) {
         write();
+        return;
+    }
+    if (timerArmed_) {
+        KillTimer(edit_, writeTimerId);
+        timerArmed_ = false;
+    }
+    takeSuccessor(true);
+    lastWrite_ = Clock::now();
+    if (holding())
+        armTimer(interval);
 }
 
 void Pane::armTimer(Clock::duration wait)
@@ -194,17 +255,56 @@ void Pane::dropHeldBeyondBound()
     replaceAll_ = true;
 }
 
-// Drops the oldest lines past the bound; returns how many characters went.
-LONG Pane::trimControl()
+// Past the bound the oldest lines are not dropped from the control: under
+// Wine each line dropped walks every line the control holds (1-3 ms each
+// at 30,000), so that a flooding client's lines would take the thread. A
+// successor is made hidden instead and takes every line from then on too;
+// once it holds the bound's worth it takes the pane's place, and the old
+// control goes whole, which costs little. The pane so shows between
+// maxLines and twice that many.
+void Pane::takeSuccessor(bool keepView)
 {
-    if (lines_ <= maxLines)
-        return 0;
-    const std::size_t excess = lines_ - maxLines;
-    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, excess));
-    select(edit_, 0, cut);
-    send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    lines_ = maxLines;
-    return cut;
+    HWND old = edit_;
+    CHARRANGE selection{};
+    send(old, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG oldLength = textLength(old);
+    const bool follow =
+        !keepView || (selection.cpMin == selection.cpMax && selection.cpMax == oldLength);
+    const auto firstVisible = follow ? 0 : static_cast<int>(send(old, EM_GETFIRSTVISIBLELINE));
+    // Kept, the view is on the same text: the successor holds the old
+    // control's newest lines.
+    const LONG dropped = oldLength - textLength(next_);
+    const auto droppedLines = static_cast<int>(lines_ - nextLines_);
+
+    edit_ = std::exchange(next_, nullptr);
+    lines_ = nextLines_;
+    swapDue_ = false;
+    SetWindowLongPtrW(edit_, GWLP_ID, GetWindowLongPtrW(old, GWLP_ID));
+    SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+    const bool focused = GetFocus() == old;
+    send(edit_, WM_SETREDRAW, FALSE);
+    ShowWindow(edit_, SW_SHOWNA);
+    ShowWindow(old, SW_HIDE);
+    if (follow) {
+        const LONG end = textLength(edit_);
+        select(edit_, end, end);
+        send(edit_, EM_SCROLLCARET);
+    } else {
+        const auto shift = [dropped](LONG at) { return std::max(0L, at - dropped); };
+        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
+        const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
+        send(edit_, EM_LINESCROLL, 0, std::max(0, firstVisible - droppedLines) - shown);
+    }
+    send(edit_, WM_SETREDRAW, TRUE);
+    // Under Wine a control is not visible while its redraw is off.
+    if (focused)
+        SetFocus(edit_);
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    if (timerArmed_)
+        armTimer(timerDue_ - Clock::now());
+    if (replaced_)
+        replaced_(old, edit_);
+    DestroyWindow(old);
 }
 
 void Pane::write()
@@ -217,47 +317,51 @@ void Pane::write()
     lastWrite_ = started;
     if (!holding())
         return;
+    if (replaceAll_) {
+        // More than the bound at once: nothing shown survives.
+        startSuccessor();
+        SetWindowTextW(next_, held_.c_str());
+        nextLines_ = heldLines_;
+        held_.clear();
+        heldLines_ = 0;
+        replaceAll_ = false;
+        takeSuccessor(false);
+        return;
+    }
 
     CHARRANGE selection{};
     send(edit_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     const LONG length = textLength(edit_);
     // Follow the end only if the user was already there.
-    const bool follow =
-        replaceAll_ || (selection.cpMin == selection.cpMax && selection.cpMax == length);
+    const bool follow = selection.cpMin == selection.cpMax && selection.cpMax == length;
     const auto firstVisible = follow ? 0 : static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-    const std::size_t linesWritten = lines_ + heldLines_;
 
+    if (!next_ && lines_ >= maxLines)
+        startSuccessor();
     // One repaint for the lot, once the text is in and the view restored.
     send(edit_, WM_SETREDRAW, FALSE);
-    if (replaceAll_) {
-        SetWindowTextW(edit_, held_.c_str());
-        lines_ = heldLines_;
-    } else {
-        select(edit_, length, length);
-        send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(held_.c_str()));
-        lines_ += heldLines_;
+    appendTo(edit_, held_);
+    lines_ += heldLines_;
+    if (next_) {
+        appendTo(next_, held_);
+        nextLines_ += heldLines_;
     }
     held_.clear();
     heldLines_ = 0;
-    replaceAll_ = false;
-    const LONG removed = trimControl();
-
     if (follow) {
         const LONG end = textLength(edit_);
         select(edit_, end, end);
         send(edit_, EM_SCROLLCARET);
     } else {
-        // The user's selection and view, on the same text as before.
-        const auto shift = [removed](LONG at) { return std::max(0L, at - removed); };
-        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
-        const auto removedLines = static_cast<int>(linesWritten - lines_);
-        const int target = std::max(0, firstVisible - removedLines);
+        // The user's selection and view, which the append moved to the end.
+        select(edit_, selection.cpMin, selection.cpMax);
         const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-        send(edit_, EM_LINESCROLL, 0, target - shown);
+        send(edit_, EM_LINESCROLL, 0, firstVisible - shown);
     }
     send(edit_, WM_SETREDRAW, TRUE);
-    // The scroll bars are in the frame. Painted now, in the turn the window
-    // gave the write, rather than whenever the system gets round to it.
+    swapDue_ = next_ && nextLines_ >= maxLines;
+    // Painted now, in the turn the window gave the write, rather than
+    // whenever the system gets round to it; the scroll bars are in the frame.
     RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
     const Clock::duration took = Clock::now() - started;
     cost_ = std::max(took, cost_ - cost_ / 8);

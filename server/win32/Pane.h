@@ -15,7 +15,8 @@ namespace kesmar::win32 {
 // A log or dump pane: a read-only plain-text RichEdit. Text only ever goes
 // in at the end, so a user who is selecting or reading older lines is not
 // disturbed, and the oldest lines are dropped past a bound so that a long
-// run cannot exhaust memory.
+// run cannot exhaust memory: the pane shows at least the newest maxLines,
+// at most twice that many (see takeSuccessor in Pane.cpp).
 //
 // Each write into the control, with its repaint, costs the thread
 // milliseconds, and the send clock shares the thread, so appended text is
@@ -45,8 +46,8 @@ class Pane final : public TextPane
     static const wchar_t *windowClass();
 
     // Takes over a control of windowClass() made with ES_MULTILINE |
-    // ES_READONLY.
-    void attach(HWND edit);
+    // ES_READONLY, and gives it the font.
+    void attach(HWND edit, HFONT font);
     HWND hwnd() const { return edit_; }
 
     // Lines end in CR LF.
@@ -54,21 +55,33 @@ class Pane final : public TextPane
     void clearText() override;
 
     void holdWritesWhile(Hold hold) { hold_ = std::move(hold); }
-    // Now is a good moment: writes what is held if the interval is over.
+    // Told when another control takes the pane's place (see takeSuccessor),
+    // just before the old one goes.
+    void onReplaced(std::function<void(HWND old, HWND now)> replaced)
+    {
+        replaced_ = std::move(replaced);
+    }
+    // Now is a good moment (a block just went out): writes what is held, or
+    // lets a successor take over, if the interval is over.
     void writeIfDue();
 
   private:
     static LRESULT CALLBACK subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR id, DWORD_PTR self);
-    LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
+    static void configure(HWND edit);
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void startSuccessor();
+    void takeSuccessor(bool keepView);
     bool holding() const { return !held_.empty() || replaceAll_; }
     void writeWhenDue();
+    void writeOrSwap();
     void armTimer(Clock::duration wait);
     void write();
     void dropHeldBeyondBound();
-    LONG trimControl();
 
     HWND edit_ = nullptr;
+    HWND next_ = nullptr; // the successor, hidden, once edit_ holds maxLines
+    HFONT font_ = nullptr;
     std::wstring held_;
     std::size_t heldLines_ = 0;
     // The held text alone is what the pane is to show: it has more lines
@@ -77,11 +90,14 @@ class Pane final : public TextPane
     // Whole lines in the control, counted here: asking the control walks
     // all of them under Wine.
     std::size_t lines_ = 0;
+    std::size_t nextLines_ = 0;
+    bool swapDue_ = false; // the successor holds maxLines: its turn comes next
     Clock::time_point lastWrite_{};
     Clock::duration cost_{};
     bool timerArmed_ = false;
     Clock::time_point timerDue_{};
     Hold hold_;
+    std::function<void(HWND, HWND)> replaced_;
 };
 
 } // namespace kesmar::win32
