@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
-#include <commctrl.h>
 #include <richedit.h>
 
 #include "Fatal.h"
@@ -13,7 +13,8 @@ namespace kesmar::win32 {
 
 namespace {
 
-constexpr UINT_PTR subclassId = 1;
+// The panes' controls, and the pane each belongs to.
+std::vector<std::pair<HWND, Pane *>> hooked;
 // Clear of the control's own timers.
 constexpr UINT_PTR writeTimerId = 0x6B50;
 constexpr std::chrono::milliseconds interval(Pane::writeIntervalMs);
@@ -82,7 +83,18 @@ void Pane::attach(HWND edit, HFONT font)
     send(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     configure(edit);
     edit_ = edit;
-    SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+    hook(edit_);
+}
+
+// Messages reach the pane through a window procedure of its own in front of
+// the control's. comctl32's subclassing would look its data up in a window
+// property for every message, which under Wine is a call to the wineserver:
+// some thousands a second while lines arrive.
+void Pane::hook(HWND edit)
+{
+    hooked.emplace_back(edit, this);
+    base_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc)));
 }
 
 void Pane::configure(HWND edit)
@@ -120,14 +132,14 @@ void Pane::startSuccessor()
     nextLines_ = 0;
 }
 
-LRESULT CALLBACK Pane::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                    DWORD_PTR self)
+LRESULT CALLBACK Pane::windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_NCDESTROY) {
-        RemoveWindowSubclass(hwnd, subclassProc, subclassId);
-        return DefSubclassProc(hwnd, msg, wParam, lParam);
-    }
-    return reinterpret_cast<Pane *>(self)->handle(hwnd, msg, wParam, lParam);
+    const auto it = std::find_if(hooked.begin(), hooked.end(),
+                                 [hwnd](const auto &h) { return h.first == hwnd; });
+    Pane *self = it->second;
+    if (msg == WM_NCDESTROY)
+        hooked.erase(it);
+    return self->handle(hwnd, msg, wParam, lParam);
 }
 
 LRESULT Pane::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -159,7 +171,7 @@ LRESULT Pane::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
+    return CallWindowProcW(base_, hwnd, msg, wParam, lParam);
 }
 
 void Pane::appendText(std::string_view text)
@@ -280,7 +292,7 @@ void Pane::takeSuccessor(bool keepView)
     lines_ = nextLines_;
     swapDue_ = false;
     SetWindowLongPtrW(edit_, GWLP_ID, GetWindowLongPtrW(old, GWLP_ID));
-    SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+    hook(edit_);
     const bool focused = GetFocus() == old;
     send(edit_, WM_SETREDRAW, FALSE);
     ShowWindow(edit_, SW_SHOWNA);

@@ -34,8 +34,11 @@ class Pane final : public TextPane
 {
   public:
     static constexpr int maxLines = 30000;
-    static constexpr int writeIntervalMs = 50;
-    static constexpr int maxHoldMs = 100;
+    // Ten writes a second at most: each repaints, and under Wine a repaint
+    // costs some 150 calls to the wineserver (a system setting is looked up
+    // for each run of text drawn); at 50 ms, kesmar.exe took a third more CPU.
+    static constexpr int writeIntervalMs = 100;
+    static constexpr int maxHoldMs = 200;
 
     using Clock = std::chrono::steady_clock;
     // Given what a write has been costing, how long the one due should wait
@@ -66,9 +69,9 @@ class Pane final : public TextPane
     void writeIfDue();
 
   private:
-    static LRESULT CALLBACK subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     static void configure(HWND edit);
+    void hook(HWND edit);
     LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void startSuccessor();
     void takeSuccessor(bool keepView);
@@ -82,6 +85,7 @@ class Pane final : public TextPane
     HWND edit_ = nullptr;
     HWND next_ = nullptr; // the successor, hidden, once edit_ holds maxLines
     HFONT font_ = nullptr;
+    WNDPROC base_ = nullptr; // the control's own window procedure
     std::wstring held_;
     std::size_t heldLines_ = 0;
     // The held text alone is what the pane is to show: it has more lines
