@@ -42,10 +42,20 @@ void select(HWND edit, LONG start, LONG end)
     send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 }
 
+// Setting a selection walks the lines up to it under Wine; asking where it
+// is and how long the text is does not.
+void caretToEnd(HWND edit)
+{
+    CHARRANGE selection{};
+    send(edit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG end = textLength(edit);
+    if (selection.cpMin != end || selection.cpMax != end)
+        select(edit, end, end);
+}
+
 void appendTo(HWND edit, const std::wstring &text)
 {
-    const LONG end = textLength(edit);
-    select(edit, end, end);
+    caretToEnd(edit);
     send(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
@@ -298,8 +308,7 @@ void Pane::takeSuccessor(bool keepView)
     ShowWindow(edit_, SW_SHOWNA);
     ShowWindow(old, SW_HIDE);
     if (follow) {
-        const LONG end = textLength(edit_);
-        select(edit_, end, end);
+        caretToEnd(edit_);
         send(edit_, EM_SCROLLCARET);
     } else {
         const auto shift = [dropped](LONG at) { return std::max(0L, at - dropped); };
@@ -361,8 +370,7 @@ void Pane::write()
     held_.clear();
     heldLines_ = 0;
     if (follow) {
-        const LONG end = textLength(edit_);
-        select(edit_, end, end);
+        caretToEnd(edit_);
         send(edit_, EM_SCROLLCARET);
     } else {
         // The user's selection and view, which the append moved to the end.
