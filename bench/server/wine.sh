@@ -15,7 +15,8 @@
 #   bench/server/wine.sh [seconds per run]   (default 10, or $SECONDS_PER_RUN)
 # WINBUILD=dir picks the Windows build (default: build-windows/, which
 # scripts/build-windows.sh makes); RECORDS="16384" picks the patterns;
-# TABLES="flood menu" picks the tables (default: period throughput flood menu).
+# TABLES="flood menu" picks the tables (default: period throughput flood menu;
+# "cpu" adds kesmar.exe with dumps on beside events shown, at 10 ms).
 # Run it in a network namespace of its own: the wineserver it starts holds
 # the program's sockets, so it must live in that namespace too.
 . "$(dirname "$0")/common.sh"
@@ -79,7 +80,8 @@ flood_row() { # flood_row LABEL PERIOD CLIENT-LINE
 }
 
 # server_row KIND MODE PATTERN_DIR PERIOD: a fresh program for one row of
-# $table; MODE is shown, hidden (events) or menu (ファイル held open).
+# $table; MODE is shown, hidden (events), dumps (shown, and dumps on) or
+# menu (ファイル held open).
 server_row() {
     local mode=$2 d=$3 period=$4 label
     server=$1
@@ -89,6 +91,7 @@ server_row() {
     [ "$server" = wine ] && label="Wine kesmar.exe"
     [ "$mode" = hidden ] && { toggle_events; label="${label%% *}, no events"; }
     [ -n "${variant:-}" ] && label="$label, $variant"
+    [ "$mode" = dumps ] && { toggle_dump; label="${label%% *}, dumps"; }
     toggle_send
     if [ "$mode" = menu ]; then
         xdotool windowfocus --sync "$win" key F10 Down
@@ -118,6 +121,11 @@ paced_row() { # paced_row PATTERN_DIR PERIOD [SNDBUF asked, 32768]
     for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
 }
 
+period_header() {
+    printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s\n' source "period" \
+        blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %"
+}
+
 tables="${TABLES:-period throughput flood menu}"
 built_exe="$exe"
 case " $tables " in
@@ -144,8 +152,7 @@ for table in $tables; do
     period)
         echo "period 10 ms, 9-byte sample pattern: interval = time between the arrivals of successive"
         echo "whole blocks; err = |interval - period|; drift = (last - first arrival) - (blocks - 1) x period"
-        printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s\n' source "period" \
-            blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %"
+        period_header
         for kind in linux wine; do
             for mode in shown hidden; do server_row "$kind" "$mode" "$tmp" 10; done
         done
@@ -197,13 +204,19 @@ for table in $tables; do
         done
         sndbuf_table=""
         ;;
-    menu)
-        echo "the ファイル menu held open (F10, Down) for the whole run, period 10 ms, sample pattern;"
-        echo "columns as in the period table"
-        printf '%-20s %6s %7s %10s %8s %8s %8s %8s %10s %5s\n' source "period" \
-            blocks "mean err" "err %" "p50 ms" "p99 ms" "max ms" "drift ms" "cpu %"
+    cpu | menu)
+        if [ "$table" = menu ]; then
+            echo "the ファイル menu held open (F10, Down) for the whole run, period 10 ms, sample pattern;"
+            echo "columns as in the period table"
+            modes="menu shown"
+        else
+            echo "period 10 ms, sample pattern: kesmar.exe with the events shown, and with dumps on"
+            echo "too, beside the bare paced sender; columns as in the period table"
+            modes="shown dumps"
+        fi
+        period_header
         table=period
-        for mode in menu shown; do server_row wine "$mode" "$tmp" 10; done
+        for mode in $modes; do server_row wine "$mode" "$tmp" 10; done
         paced_row "$tmp" 10
         ;;
     esac

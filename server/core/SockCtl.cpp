@@ -7,15 +7,11 @@
 
 namespace kesmar {
 
-namespace {
-
-std::int32_t clampToInt32(std::int64_t v)
+std::int32_t SockCtl::clampToInt32(std::int64_t v)
 {
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
 }
-
-} // namespace
 
 SockCtl::SockCtl(EventLoop &loop, SockCtlEvents &events)
     : loop_(loop), events_(events), alive_(std::make_shared<bool>(true))
@@ -33,7 +29,7 @@ SockCtl::~SockCtl()
         net::close(s);
     for (const net::Socket s : held_)
         net::reset(s);
-    if (graceArmed_)
+    if (wakeArmed_)
         loop_.cancelWake();
 }
 
@@ -90,7 +86,7 @@ void SockCtl::Listen()
     announcing_ = true;
     if (graceArmed_) {
         graceArmed_ = false;
-        loop_.cancelWake();
+        armWake();
     }
     // From the loop, not from inside the handler that calls Listen.
     if (!held_.empty() && !announcePosted_) {
@@ -116,11 +112,8 @@ void SockCtl::stopAnnouncing()
     if (listener_ == net::invalidSocket || graceArmed_)
         return;
     graceArmed_ = true;
-    loop_.wakeAt(loop_.nowNs() + std::int64_t{holdGraceMs} * 1000000,
-                 [this, alive = std::weak_ptr<bool>(alive_)] {
-                     if (alive.lock())
-                         endGrace();
-                 });
+    graceDueNs_ = loop_.nowNs() + std::int64_t{holdGraceMs} * 1000000;
+    armWake();
 }
 
 // Those held behind the one served are turned away, and the port closes
@@ -128,10 +121,15 @@ void SockCtl::stopAnnouncing()
 void SockCtl::endGrace()
 {
     graceArmed_ = false;
-    // The one served may have gone while word of it waited behind this wake;
-    // hear it first, as it decides whether those held are served.
-    if (!announcing_ && isConnected())
-        connectionReadable();
+    // The one served may have gone while word of it waited behind this wake
+    // or its next read turn; hear it first, as it decides whether those held
+    // are served.
+    if (!announcing_ && isConnected()) {
+        if (readPaused_)
+            resumeReading();
+        else
+            readTurn();
+    }
     if (announcing_)
         return;
     closeListener();
@@ -157,6 +155,7 @@ void SockCtl::dropConnection()
     net::closeConnection(conn_);
     conn_ = net::invalidSocket;
     writeWanted_ = false;
+    readPaused_ = false;
     queue_.clear();
     taken_ = 0;
 }
@@ -217,6 +216,7 @@ void SockCtl::Accept(std::int32_t &requestID)
     // A client that vanishes without a word is noticed and let go.
     keepConnectionAlive(conn_);
     peerWindowDueNs_ = loop_.nowNs();
+    nextReadNs_ = peerWindowDueNs_;
     followWindow();
     loop_.watch(conn_, connectionSink_);
     // What came while it was held, data or its end, may have been reported
@@ -239,26 +239,6 @@ void SockCtl::followWindow()
         return;
     peerWindowDueNs_ = now + std::int64_t{peerWindowCheckMs} * 1000000;
     followPeerWindow(conn_);
-}
-
-void SockCtl::connectionReadable()
-{
-    if (!isConnected())
-        return;
-    followWindow();
-    const net::Socket s = conn_;
-    if (const std::int64_t n = net::bytesReadable(s); n > 0) {
-        events_.DataArrival(clampToInt32(n));
-        // Where the platform reports the close once, it may have come with
-        // the data just read: look again before waiting for more.
-        if (conn_ != s || net::bytesReadable(s) > 0)
-            return;
-    }
-    if (net::peerState(s) == net::PeerState::Open)
-        return;
-    // The peer closed, half-closed or reset: the connection is over.
-    dropConnection();
-    events_.PeerClose();
 }
 
 void SockCtl::SendData(std::span<const std::uint8_t> bytes)
@@ -321,26 +301,6 @@ void SockCtl::reportProgress()
     events_.SendProgress(clampToInt32(sent), clampToInt32(queue_.bytesHeld()));
     if (queue_.empty())
         events_.SendComplete();
-}
-
-void SockCtl::GetData(std::vector<std::uint8_t> &buffer, std::int32_t type, std::int32_t maxLen)
-{
-    if (type != byteArrayType)
-        throw SockCtlError("GetData supports only byte arrays (type 8209), not type " +
-                           std::to_string(type));
-    buffer.clear();
-    if (!isConnected() || maxLen <= 0)
-        return;
-    const std::int64_t n = std::min<std::int64_t>(maxLen, net::bytesReadable(conn_));
-    buffer.resize(static_cast<std::size_t>(n));
-    std::int64_t got = 0;
-    try {
-        got = net::receive(conn_, buffer.data(), n);
-    } catch (const net::Error &) {
-        // A broken connection: the read side reports its end.
-        got = 0;
-    }
-    buffer.resize(static_cast<std::size_t>(got));
 }
 
 } // namespace kesmar

@@ -64,6 +64,12 @@ class SockCtl
     static constexpr std::int32_t holdGraceMs = 50;
     // Held beyond this many, a connection is reset at once.
     static constexpr std::size_t holdLimit = 8;
+    // A connection is read in turns, one this long at least after the last
+    // that found data: a client that sends faster waits in the OS, its TCP
+    // window shut, rather than take the thread (and under Wine the
+    // wineserver) from the ticks. Each turn reads what has arrived, a
+    // receive buffer's worth at most.
+    static constexpr std::int32_t readTurnUs = 1000;
 
     SockCtl(EventLoop &loop, SockCtlEvents &events);
     ~SockCtl();
@@ -132,11 +138,17 @@ class SockCtl
         void writable() override { ctl->flushQueue(); }
     };
 
+    static std::int32_t clampToInt32(std::int64_t v);
     void takePending();
     void announceHeld();
     void stopAnnouncing();
     void endGrace();
+    void armWake();
+    void woken();
     void connectionReadable();
+    void readTurn();
+    void pauseReading();
+    void resumeReading();
     void applyOptions(net::Socket s) const;
     void closeListener();
     void dropConnection();
@@ -160,6 +172,10 @@ class SockCtl
     bool announcing_ = false;
     bool announcePosted_ = false;
     bool graceArmed_ = false;
+    std::int64_t graceDueNs_ = 0;
+    bool wakeArmed_ = false;
+    bool readPaused_ = false; // unwatched until nextReadNs_
+    std::int64_t nextReadNs_ = 0;
     bool writeWanted_ = false;
     std::int64_t peerWindowDueNs_ = 0;
     SendQueue queue_;

@@ -2,6 +2,8 @@
 
 #include "MainWindow.h"
 
+#include <chrono>
+
 #include <windowsx.h>
 
 #include "Fatal.h"
@@ -15,19 +17,42 @@ FormControls MainWindow::controls()
     return FormControls{chkEvent_, chkDump_, txtStat_, txtDump_, cmdSend_, sldPeriod_};
 }
 
-void MainWindow::attach(frmMainHandlers &handlers)
+void MainWindow::attach(frmMainHandlers &handlers, const EventLoop &loop)
 {
     handlers_ = &handlers;
+    loop_ = &loop;
     sldPeriod_.onValueChanged([this] { runHandler([this] { handlers_->applyPeriod(); }); });
-    // A write into a pane in the middle of a large block would hold the
-    // rest of the block back with it, so the panes write once the block is
-    // wholly with the OS.
+    // A write into a pane holds the thread: not while a block is still going
+    // out (the rest would wait behind it), nor into a tick. The panes write
+    // once the block is wholly with the OS.
     for (Pane *pane : {&txtStat_, &txtDump_})
-        pane->deferWriteWhile([this] { return handlers_->askServer.bytesQueued() > 0; });
+        pane->holdWritesWhile([this](Pane::Clock::duration cost) -> Pane::Clock::duration {
+            if (handlers_->askServer.bytesQueued() > 0)
+                return std::chrono::milliseconds(Pane::maxHoldMs);
+            return untilTickPassed(cost);
+        });
+    tips_.holdRefreshWhile([this](std::chrono::milliseconds cost) {
+        return std::chrono::ceil<std::chrono::milliseconds>(untilTickPassed(cost));
+    });
     handlers.onSendComplete = [this] {
         txtStat_.writeIfDue();
         txtDump_.writeIfDue();
     };
+}
+
+// Zero when work of this cost would end before the next tick falls due;
+// otherwise how long to wait for it to be past.
+Pane::Clock::duration MainWindow::untilTickPassed(Pane::Clock::duration cost) const
+{
+    const SendClock &clock = handlers_->tmr1;
+    if (!clock.enabled() || clock.interval() <= 0)
+        return {};
+    const std::chrono::nanoseconds untilTick(clock.dueNs() - loop_->nowNs());
+    constexpr auto margin = std::chrono::milliseconds(1);
+    if (untilTick >= cost + margin)
+        return {};
+    // Just after it; or after a tick overdue, which runs first.
+    return std::max(untilTick, std::chrono::nanoseconds{}) + margin;
 }
 
 void MainWindow::show(int showCommand)

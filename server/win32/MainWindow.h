@@ -8,6 +8,7 @@
 #include "Accessibility.h"
 #include "CaptionPress.h"
 #include "Controls.h"
+#include "EventLoop.h"
 #include "Form.h"
 #include "Handles.h"
 #include "Pane.h"
@@ -44,7 +45,8 @@ class MainWindow
     MainWindow &operator=(const MainWindow &) = delete;
 
     FormControls controls();
-    void attach(frmMainHandlers &handlers);
+    // The loop is the send clock's.
+    void attach(frmMainHandlers &handlers, const EventLoop &loop);
     void show(int showCommand);
 
     // For the message loop, before a message is translated and dispatched:
@@ -61,6 +63,7 @@ class MainWindow
     // Made in MainWindowControls.cpp.
     BOOL OnCreate(HWND hwnd, LPCREATESTRUCTW create);
     void createControls();
+    void annotate(HWND control, const form::Control &c);
     void createMenu();
 
     void OnCommand(HWND hwnd, int id, HWND control, UINT code);
@@ -76,6 +79,7 @@ class MainWindow
     LRESULT OnGetDefId();
     void buttonFocus(HWND button, bool focused);
     std::wstring tipText(HWND tool) const;
+    Pane::Clock::duration untilTickPassed(Pane::Clock::duration cost) const;
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
@@ -95,6 +99,7 @@ class MainWindow
     Pane txtDump_;
 
     frmMainHandlers *handlers_ = nullptr;
+    const EventLoop *loop_ = nullptr;
     HWND lastFocus_ = nullptr; // given back when the window is activated again
 };
 

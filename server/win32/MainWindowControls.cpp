@@ -5,6 +5,8 @@
 
 #include <array>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include <commctrl.h>
 
@@ -123,12 +125,10 @@ void MainWindow::createControls()
             instance_, nullptr);
         if (!control)
             failedLastError("cannot create the window's controls");
-        HFONT font = c.kind == form::Kind::Pane ? paneFont_.get() : uiFont_.get();
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        // A control with a caption is called by it.
-        const std::wstring name = widen(c.accessibleName);
-        accessible_.annotate(control, name.empty() ? nullptr : name.c_str(),
-                             widen(c.description).c_str());
+        // A pane takes its font when it is attached.
+        if (c.kind != form::Kind::Pane)
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont_.get()), FALSE);
+        annotate(control, c);
         byTab[static_cast<std::size_t>(c.tabIndex)] = control;
     }
 
@@ -140,9 +140,17 @@ void MainWindow::createControls()
     chkEvent_.attach(GetDlgItem(hwnd_, idChkEvent));
     cmdMonitorInit_.attach(GetDlgItem(hwnd_, idCmdMonitorInit));
     chkDump_.attach(GetDlgItem(hwnd_, idChkDump));
-    txtStat_.attach(GetDlgItem(hwnd_, idTxtStat));
+    txtStat_.attach(GetDlgItem(hwnd_, idTxtStat), paneFont_.get());
     cmdSend_.attach(GetDlgItem(hwnd_, idCmdSend));
-    txtDump_.attach(GetDlgItem(hwnd_, idTxtDump));
+    txtDump_.attach(GetDlgItem(hwnd_, idTxtDump), paneFont_.get());
+    // A pane past its bound moves to a control of its own making.
+    for (auto [pane, name] : {std::pair{&txtStat_, "txtStat"}, std::pair{&txtDump_, "txtDump"}})
+        pane->onReplaced([this, name = std::string_view(name)](HWND old, HWND now) {
+            accessible_.clear(old);
+            annotate(now, form::control(name));
+            if (lastFocus_ == old)
+                lastFocus_ = now;
+        });
 
     HWND slider = GetDlgItem(hwnd_, idSldPeriod);
     SendMessageW(slider, TBM_SETRANGE, FALSE, MAKELPARAM(0, 1000));
@@ -154,6 +162,14 @@ void MainWindow::createControls()
 
     tips_.create(hwnd_, cmdSend_.hwnd(), slider, [this](HWND tool) { return tipText(tool); });
     lastFocus_ = txtDump_.hwnd();
+}
+
+// A control with a caption is called by it.
+void MainWindow::annotate(HWND control, const form::Control &c)
+{
+    const std::wstring name = widen(c.accessibleName);
+    accessible_.annotate(control, name.empty() ? nullptr : name.c_str(),
+                         widen(c.description).c_str());
 }
 
 } // namespace kesmar::win32

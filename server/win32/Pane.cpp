@@ -1,8 +1,9 @@
 #include "Pane.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
-#include <commctrl.h>
 #include <richedit.h>
 
 #include "Fatal.h"
@@ -12,9 +13,11 @@ namespace kesmar::win32 {
 
 namespace {
 
-constexpr UINT_PTR subclassId = 1;
+// The panes' controls, and the pane each belongs to.
+std::vector<std::pair<HWND, Pane *>> hooked;
 // Clear of the control's own timers.
 constexpr UINT_PTR writeTimerId = 0x6B50;
+constexpr std::chrono::milliseconds interval(Pane::writeIntervalMs);
 
 std::size_t countLines(std::wstring_view text)
 {
@@ -37,6 +40,23 @@ void select(HWND edit, LONG start, LONG end)
 {
     CHARRANGE range{start, end};
     send(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+// Setting a selection walks the lines up to it under Wine; asking where it
+// is and how long the text is does not.
+void caretToEnd(HWND edit)
+{
+    CHARRANGE selection{};
+    send(edit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG end = textLength(edit);
+    if (selection.cpMin != end || selection.cpMax != end)
+        select(edit, end, end);
+}
+
+void appendTo(HWND edit, const std::wstring &text)
+{
+    caretToEnd(edit);
+    send(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // From the system's folder only: by its bare name it would be looked for
@@ -67,31 +87,72 @@ const wchar_t *Pane::windowClass()
     return MSFTEDIT_CLASS;
 }
 
-void Pane::attach(HWND edit)
+void Pane::attach(HWND edit, HFONT font)
 {
+    font_ = font;
+    send(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    configure(edit);
     edit_ = edit;
-    send(edit_, EM_SETTEXTMODE, TM_PLAINTEXT);
-    send(edit_, EM_SETUNDOLIMIT, 0);
-    // Past the default 32,767 characters: the bound that matters is lines.
-    send(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
-    // No wrapping: one line of the log is one line of the pane.
-    send(edit_, EM_SETTARGETDEVICE, 0, 1);
-    // The system's window background, read-only or not.
-    send(edit_, EM_SETBKGNDCOLOR, TRUE, 0);
-    SetWindowSubclass(edit_, subclassProc, subclassId, reinterpret_cast<DWORD_PTR>(this));
+    hook(edit_);
 }
 
-LRESULT CALLBACK Pane::subclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                    DWORD_PTR self)
+// Messages reach the pane through a window procedure of its own in front of
+// the control's. comctl32's subclassing would look its data up in a window
+// property for every message, which under Wine is a call to the wineserver:
+// some thousands a second while lines arrive.
+void Pane::hook(HWND edit)
 {
-    if (msg == WM_NCDESTROY) {
-        RemoveWindowSubclass(hwnd, subclassProc, subclassId);
-        return DefSubclassProc(hwnd, msg, wParam, lParam);
-    }
-    return reinterpret_cast<Pane *>(self)->handle(msg, wParam, lParam);
+    hooked.emplace_back(edit, this);
+    base_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc)));
 }
 
-LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
+void Pane::configure(HWND edit)
+{
+    send(edit, EM_SETTEXTMODE, TM_PLAINTEXT);
+    send(edit, EM_SETUNDOLIMIT, 0);
+    // Past the default 32,767 characters: the bound that matters is lines.
+    send(edit, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
+    // No wrapping: one line of the log is one line of the pane.
+    send(edit, EM_SETTARGETDEVICE, 0, 1);
+    // The system's window background, read-only or not.
+    send(edit, EM_SETBKGNDCOLOR, TRUE, 0);
+}
+
+// A control like the pane's, hidden, just after it in the tab order.
+void Pane::startSuccessor()
+{
+    if (next_)
+        DestroyWindow(next_);
+    HWND parent = GetParent(edit_);
+    RECT r{};
+    GetWindowRect(edit_, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(edit_, GWL_STYLE)) & ~WS_VISIBLE;
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(edit_, GWL_EXSTYLE));
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(edit_, GWLP_HINSTANCE));
+    HWND next = CreateWindowExW(exStyle, windowClass(), L"", style, r.left, r.top, r.right - r.left,
+                                r.bottom - r.top, parent, nullptr, instance, nullptr);
+    if (!next)
+        failedLastError("cannot create a text pane");
+    send(next, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    configure(next);
+    SetWindowPos(next, edit_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    next_ = next;
+    nextLines_ = 0;
+}
+
+LRESULT CALLBACK Pane::windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    const auto it = std::find_if(hooked.begin(), hooked.end(),
+                                 [hwnd](const auto &h) { return h.first == hwnd; });
+    Pane *self = it->second;
+    if (msg == WM_NCDESTROY)
+        hooked.erase(it);
+    return self->handle(hwnd, msg, wParam, lParam);
+}
+
+LRESULT Pane::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_GETDLGCODE:
@@ -101,7 +162,7 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_KEYDOWN:
         // Ctrl+A selects all on every version of the control.
         if (wParam == 'A' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
-            send(edit_, EM_SETSEL, 0, -1);
+            send(hwnd, EM_SETSEL, 0, -1);
             return 0;
         }
         break;
@@ -111,14 +172,16 @@ LRESULT Pane::handle(UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         if (wParam == writeTimerId) {
-            runHandler([this] { write(); });
+            KillTimer(hwnd, writeTimerId);
+            timerArmed_ = false;
+            runHandler([this] { writeWhenDue(); });
             return 0;
         }
         break;
     default:
         break;
     }
-    return DefSubclassProc(edit_, msg, wParam, lParam);
+    return CallWindowProcW(base_, hwnd, msg, wParam, lParam);
 }
 
 void Pane::appendText(std::string_view text)
@@ -127,7 +190,10 @@ void Pane::appendText(std::string_view text)
     held_ += wide;
     heldLines_ += countLines(wide);
     dropHeldBeyondBound();
-    holdOrWrite();
+    // One timer for the lot: setting it again for every line would cost a
+    // call to the system each (under Wine one to the wineserver).
+    if (!timerArmed_ || Clock::now() >= timerDue_)
+        writeWhenDue();
 }
 
 void Pane::clearText()
@@ -135,44 +201,68 @@ void Pane::clearText()
     held_.clear();
     heldLines_ = 0;
     replaceAll_ = false;
-    SetWindowTextW(edit_, L"");
-    write(); // the user asked for it: show the empty pane now, and start the interval anew
+    // An empty control in its place: emptying this one would drop its
+    // lines one by one (see takeSuccessor).
+    startSuccessor();
+    takeSuccessor(false);
+    write(); // start the interval anew
 }
 
-long long Pane::msSinceWrite() const
+void Pane::writeWhenDue()
 {
-    if (!everWritten_)
-        return maxHoldMs;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastWrite_).count();
-}
-
-void Pane::holdOrWrite()
-{
-    const long long since = msSinceWrite();
-    if (since < writeIntervalMs) {
-        // Text appended inside the interval goes in with the next append
-        // that finds it over; the timer runs from the newest append, so a
-        // steady stream never meets it and only the last of a burst waits.
-        armTimer(writeIntervalMs);
+    if (!holding() && !swapDue_)
+        return;
+    const Clock::duration since = Clock::now() - lastWrite_;
+    if (since < interval) {
+        // Text appended inside the interval goes in with the write at its end.
+        armTimer(interval - since);
         return;
     }
-    if (since < maxHoldMs && busy_ && busy_()) {
-        armTimer(maxHoldMs - since);
-        return;
+    // A successor takes over in a turn of its own, the old control going
+    // whole (tens of milliseconds under Wine): best just after a block went
+    // out (writeIfDue), otherwise when no tick comes or after a second.
+    const Clock::duration cost = swapDue_ ? std::chrono::seconds(1) : cost_;
+    const Clock::duration holdLeft =
+        (swapDue_ ? std::chrono::seconds(1) : std::chrono::milliseconds(maxHoldMs)) - since;
+    if (hold_ && holdLeft > Clock::duration::zero()) {
+        if (const Clock::duration wait = std::min(hold_(cost), holdLeft);
+            wait > Clock::duration::zero()) {
+            armTimer(wait);
+            return;
+        }
     }
-    write();
+    writeOrSwap();
 }
 
 void Pane::writeIfDue()
 {
-    if ((!held_.empty() || replaceAll_) && msSinceWrite() >= writeIntervalMs)
-        write();
+    if ((holding() || swapDue_) && Clock::now() - lastWrite_ >= interval)
+        writeOrSwap();
 }
 
-void Pane::armTimer(long long ms)
+void Pane::writeOrSwap()
 {
-    SetTimer(edit_, writeTimerId, static_cast<UINT>(std::max(ms, 1LL)), nullptr);
+    if (!swapDue_) {
+        write();
+        return;
+    }
+    if (timerArmed_) {
+        KillTimer(edit_, writeTimerId);
+        timerArmed_ = false;
+    }
+    takeSuccessor(true);
+    lastWrite_ = Clock::now();
+    if (holding())
+        armTimer(interval);
+}
+
+void Pane::armTimer(Clock::duration wait)
+{
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    SetTimer(edit_, writeTimerId, static_cast<UINT>(std::clamp<long long>(ms, 1, maxHoldMs)),
+             nullptr);
     timerArmed_ = true;
+    timerDue_ = Clock::now() + wait;
 }
 
 void Pane::dropHeldBeyondBound()
@@ -187,73 +277,114 @@ void Pane::dropHeldBeyondBound()
     replaceAll_ = true;
 }
 
-// Drops the oldest lines past the bound; returns how many characters went.
-LONG Pane::trimControl()
+// Past the bound the oldest lines are not dropped from the control: under
+// Wine each line dropped walks every line the control holds (1-3 ms each
+// at 30,000), so that a flooding client's lines would take the thread. A
+// successor is made hidden instead and takes every line from then on too;
+// once it holds the bound's worth it takes the pane's place, and the old
+// control goes whole, which costs little. The pane so shows between
+// maxLines and twice that many.
+void Pane::takeSuccessor(bool keepView)
 {
-    const auto lines = static_cast<int>(send(edit_, EM_GETLINECOUNT));
-    const auto lastStart = send(edit_, EM_LINEINDEX, static_cast<WPARAM>(lines - 1));
-    // The line end of the last line leaves an empty line after it.
-    const bool lastEmpty = send(edit_, EM_LINELENGTH, static_cast<WPARAM>(lastStart)) == 0;
-    const int excess = lines - (lastEmpty ? 1 : 0) - maxLines;
-    if (excess <= 0)
-        return 0;
-    const auto cut = static_cast<LONG>(send(edit_, EM_LINEINDEX, static_cast<WPARAM>(excess)));
-    select(edit_, 0, cut);
-    send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    return cut;
+    HWND old = edit_;
+    CHARRANGE selection{};
+    send(old, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const LONG oldLength = textLength(old);
+    const bool follow =
+        !keepView || (selection.cpMin == selection.cpMax && selection.cpMax == oldLength);
+    const auto firstVisible = follow ? 0 : static_cast<int>(send(old, EM_GETFIRSTVISIBLELINE));
+    // Kept, the view is on the same text: the successor holds the old
+    // control's newest lines.
+    const LONG dropped = oldLength - textLength(next_);
+    const auto droppedLines = static_cast<int>(lines_ - nextLines_);
+
+    edit_ = std::exchange(next_, nullptr);
+    lines_ = nextLines_;
+    swapDue_ = false;
+    SetWindowLongPtrW(edit_, GWLP_ID, GetWindowLongPtrW(old, GWLP_ID));
+    hook(edit_);
+    const bool focused = GetFocus() == old;
+    send(edit_, WM_SETREDRAW, FALSE);
+    ShowWindow(edit_, SW_SHOWNA);
+    ShowWindow(old, SW_HIDE);
+    if (follow) {
+        caretToEnd(edit_);
+        send(edit_, EM_SCROLLCARET);
+    } else {
+        const auto shift = [dropped](LONG at) { return std::max(0L, at - dropped); };
+        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
+        const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
+        send(edit_, EM_LINESCROLL, 0, std::max(0, firstVisible - droppedLines) - shown);
+    }
+    send(edit_, WM_SETREDRAW, TRUE);
+    // Under Wine a control is not visible while its redraw is off.
+    if (focused)
+        SetFocus(edit_);
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    if (timerArmed_)
+        armTimer(timerDue_ - Clock::now());
+    if (replaced_)
+        replaced_(old, edit_);
+    DestroyWindow(old);
 }
 
 void Pane::write()
 {
+    const Clock::time_point started = Clock::now();
     if (timerArmed_) {
         KillTimer(edit_, writeTimerId);
         timerArmed_ = false;
     }
-    lastWrite_ = Clock::now();
-    everWritten_ = true;
-    if (held_.empty() && !replaceAll_)
+    lastWrite_ = started;
+    if (!holding())
         return;
+    if (replaceAll_) {
+        // More than the bound at once: nothing shown survives.
+        startSuccessor();
+        SetWindowTextW(next_, held_.c_str());
+        nextLines_ = heldLines_;
+        held_.clear();
+        heldLines_ = 0;
+        replaceAll_ = false;
+        takeSuccessor(false);
+        return;
+    }
 
     CHARRANGE selection{};
     send(edit_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     const LONG length = textLength(edit_);
     // Follow the end only if the user was already there.
-    const bool follow =
-        replaceAll_ || (selection.cpMin == selection.cpMax && selection.cpMax == length);
-    const auto firstVisible = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-    const auto linesBefore = static_cast<int>(send(edit_, EM_GETLINECOUNT));
+    const bool follow = selection.cpMin == selection.cpMax && selection.cpMax == length;
+    const auto firstVisible = follow ? 0 : static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
 
+    if (!next_ && lines_ >= maxLines)
+        startSuccessor();
     // One repaint for the lot, once the text is in and the view restored.
     send(edit_, WM_SETREDRAW, FALSE);
-    if (replaceAll_) {
-        SetWindowTextW(edit_, held_.c_str());
-    } else {
-        select(edit_, length, length);
-        send(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(held_.c_str()));
+    appendTo(edit_, held_);
+    lines_ += heldLines_;
+    if (next_) {
+        appendTo(next_, held_);
+        nextLines_ += heldLines_;
     }
-    const auto appendedLines = static_cast<int>(heldLines_);
     held_.clear();
     heldLines_ = 0;
-    replaceAll_ = false;
-    const LONG removed = trimControl();
-
     if (follow) {
-        const LONG end = textLength(edit_);
-        select(edit_, end, end);
+        caretToEnd(edit_);
         send(edit_, EM_SCROLLCARET);
     } else {
-        // The user's selection and view, on the same text as before.
-        const auto shift = [removed](LONG at) { return std::max(0L, at - removed); };
-        select(edit_, shift(selection.cpMin), shift(selection.cpMax));
-        const int removedLines =
-            linesBefore + appendedLines - static_cast<int>(send(edit_, EM_GETLINECOUNT));
-        const int target = std::max(0, firstVisible - removedLines);
+        // The user's selection and view, which the append moved to the end.
+        select(edit_, selection.cpMin, selection.cpMax);
         const auto shown = static_cast<int>(send(edit_, EM_GETFIRSTVISIBLELINE));
-        send(edit_, EM_LINESCROLL, 0, target - shown);
+        send(edit_, EM_LINESCROLL, 0, firstVisible - shown);
     }
     send(edit_, WM_SETREDRAW, TRUE);
-    // The scroll bars are in the frame.
-    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+    swapDue_ = next_ && nextLines_ >= maxLines;
+    // Painted now, in the turn the window gave the write, rather than
+    // whenever the system gets round to it; the scroll bars are in the frame.
+    RedrawWindow(edit_, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    const Clock::duration took = Clock::now() - started;
+    cost_ = std::max(took, cost_ - cost_ / 8);
 }
 
 } // namespace kesmar::win32

@@ -7,6 +7,9 @@ namespace {
 constexpr UINT_PTR refreshTimerId = 0x5401;
 constexpr UINT_PTR trackHideTimerId = 0x5402;
 constexpr UINT refreshMs = 500;
+// What a refresh may cost, measuring and repainting the tip (under Wine, on
+// a loaded machine).
+constexpr std::chrono::milliseconds refreshCost(4);
 // How long the value stays under the handle after the last move.
 constexpr UINT trackShowMs = 1500;
 constexpr UINT_PTR trackToolId = 1;
@@ -78,8 +81,10 @@ bool Tips::onNotify(const NMHDR &header)
         return true;
     }
     case TTN_SHOW:
-        if (tool == sendButton_)
+        if (tool == sendButton_) {
+            refreshed_ = shown_;
             SetTimer(owner_, refreshTimerId, refreshMs, nullptr);
+        }
         return true;
     case TTN_POP:
         if (tool == sendButton_) {
@@ -97,6 +102,18 @@ bool Tips::onNotify(const NMHDR &header)
 bool Tips::onTimer(UINT_PTR id)
 {
     if (id == refreshTimerId) {
+        // Not into a tick: after it, and then on the beat again.
+        const std::chrono::milliseconds wait =
+            holdRefresh_ ? holdRefresh_(refreshCost) : std::chrono::milliseconds{};
+        if (wait > std::chrono::milliseconds{} && !refreshHeld_) {
+            refreshHeld_ = true;
+            SetTimer(owner_, refreshTimerId, static_cast<UINT>(wait.count()), nullptr);
+            return true;
+        }
+        if (refreshHeld_) {
+            refreshHeld_ = false;
+            SetTimer(owner_, refreshTimerId, refreshMs, nullptr);
+        }
         refreshSendTip();
         return true;
     }
@@ -115,6 +132,10 @@ bool Tips::onTimer(UINT_PTR id)
 void Tips::refreshSendTip()
 {
     std::wstring text = textFor_(sendButton_);
+    // The tip measures and repaints itself for every new text.
+    if (text == refreshed_)
+        return;
+    refreshed_ = text;
     TTTOOLINFOW info = hoverTool(owner_, sendButton_);
     info.lpszText = text.data();
     SendMessageW(hover_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));

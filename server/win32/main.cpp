@@ -22,7 +22,7 @@ int runWindow(HINSTANCE instance, int showCommand)
     std::optional<kesmar::win32::WinEventLoop> loop;
     runHandler([&] { loop.emplace(); });
     kesmar::frmMainHandlers handlers(window.controls(), *loop);
-    window.attach(handlers);
+    window.attach(handlers, *loop);
 
     // test.txt is read from the directory that holds the program.
     runHandler([&] { handlers.load(programDirectory() / L"test.txt"); });

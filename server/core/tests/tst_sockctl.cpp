@@ -221,6 +221,30 @@ TEST_P(SockCtlOverLoopback, GetDataReadsAtMostWhatItIsAskedFor)
     EXPECT_THROW(ctl.GetData(text, 8, 10), kesmar::SockCtlError);
 }
 
+// A client that sends without pause is read in turns, no more often than
+// readTurnUs, and blocks that must wait for room between turns still reach
+// it whole.
+TEST_P(SockCtlOverLoopback, FloodIsReadInTurnsAndBlocksStillGoOut)
+{
+    LoopbackClient client;
+    connectAndAccept(client);
+    const std::vector<std::uint8_t> chunk(64 * 1024, 'f');
+    const auto b = block(300000, 5);
+    const std::int64_t started = loop->loop().nowNs();
+    for (int i = 0; i < 3; ++i)
+        ctl.SendData(b);
+    ASSERT_TRUE(runUntil([&] {
+        while (client.offer(chunk) == chunk.size()) {
+        }
+        return client.hasReceived(3 * b.size());
+    })) << client.received().size()
+        << " of " << 3 * b.size() << " bytes";
+    EXPECT_EQ(client.received(), repeated(b, 3));
+    const auto turns = std::count(events.log.begin(), events.log.end(), "data");
+    EXPECT_GT(turns, 0);
+    EXPECT_LE(turns, (loop->loop().nowNs() - started) / (SockCtl::readTurnUs * 1000) + 1);
+}
+
 TEST_P(SockCtlOverLoopback, BytesSentBeforeTheAcceptAreReported)
 {
     LoopbackClient client;

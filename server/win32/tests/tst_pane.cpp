@@ -4,6 +4,7 @@
 
 #include "Pane.h"
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ class PaneTest : public testing::Test
                                     ES_AUTOVSCROLL | WS_VSCROLL,
                                 0, 0, 233, 161, parent_, nullptr, nullptr, nullptr);
         ASSERT_TRUE(edit_);
-        pane_.attach(edit_);
+        pane_.attach(edit_, font_);
     }
     void TearDown() override { DestroyWindow(parent_); }
 
@@ -48,19 +49,24 @@ class PaneTest : public testing::Test
         }
         return true;
     }
-    // Writes what is held: waits out the interval, then asks.
+    // Writes what is held, as after a block went out: waits out the
+    // interval, then asks, and again for a successor's turn.
     void flush()
     {
-        Sleep(Pane::writeIntervalMs + 10);
-        pane_.writeIfDue();
+        for (int turn = 0; turn < 2; ++turn) {
+            Sleep(Pane::writeIntervalMs + 10);
+            pane_.writeIfDue();
+        }
     }
 
-    int lineCount() const { return static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0)); }
+    // The pane's control: past the bound another takes its place.
+    HWND edit() const { return pane_.hwnd(); }
+    int lineCount() const { return static_cast<int>(SendMessageW(edit(), EM_GETLINECOUNT, 0, 0)); }
     std::wstring line(int i) const
     {
         std::vector<wchar_t> text(256);
         *reinterpret_cast<WORD *>(text.data()) = static_cast<WORD>(text.size());
-        const auto n = SendMessageW(edit_, EM_GETLINE, static_cast<WPARAM>(i),
+        const auto n = SendMessageW(edit(), EM_GETLINE, static_cast<WPARAM>(i),
                                     reinterpret_cast<LPARAM>(text.data()));
         std::wstring s(text.data(), static_cast<std::size_t>(n));
         while (!s.empty() && (s.back() == L'\r' || s.back() == L'\n'))
@@ -70,20 +76,21 @@ class PaneTest : public testing::Test
     CHARRANGE selection() const
     {
         CHARRANGE r{};
-        SendMessageW(edit_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&r));
+        SendMessageW(edit(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&r));
         return r;
     }
     std::wstring selectedText() const
     {
         std::vector<wchar_t> text(1024);
-        const auto n = SendMessageW(edit_, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text.data()));
+        const auto n =
+            SendMessageW(edit(), EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text.data()));
         return std::wstring(text.data(), static_cast<std::size_t>(n));
     }
     LONG length() const
     {
         GETTEXTLENGTHEX how{GTL_NUMCHARS | GTL_PRECISE, 1200};
         return static_cast<LONG>(
-            SendMessageW(edit_, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
+            SendMessageW(edit(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
     }
 
     static std::string lines(int from, int count)
@@ -96,15 +103,18 @@ class PaneTest : public testing::Test
 
     HWND parent_ = nullptr;
     HWND edit_ = nullptr;
+    HFONT font_ = static_cast<HFONT>(GetStockObject(ANSI_FIXED_FONT));
     Pane pane_;
 };
 
-// The oldest lines go past the bound, whether the excess comes in one
-// write (more than the bound held at once) or in later ones.
+// The newest lines stay past the bound, at least the bound's worth, whether
+// the excess comes in one write (more than the bound held at once) or in
+// later ones, and however many times a successor takes over.
 struct BoundCase
 {
     const char *name;
     std::vector<int> batches; // lines per write
+    int shown;                // lines the pane then shows, the newest
 };
 
 void PrintTo(const BoundCase &c, std::ostream *os)
@@ -124,53 +134,99 @@ TEST_P(PaneBound, KeepsTheNewestLines)
         next += count;
         flush();
     }
-    // The bound's lines and the empty one after the last line end.
-    ASSERT_EQ(lineCount(), Pane::maxLines + 1);
-    EXPECT_EQ(line(0), L"line " + std::to_wstring(next - Pane::maxLines));
-    EXPECT_EQ(line(Pane::maxLines - 1), L"line " + std::to_wstring(next - 1));
-    EXPECT_EQ(line(Pane::maxLines), L"");
+    const int shown = GetParam().shown;
+    // The lines and the empty one after the last line end.
+    ASSERT_EQ(lineCount(), shown + 1);
+    EXPECT_EQ(line(0), L"line " + std::to_wstring(next - shown));
+    EXPECT_EQ(line(shown - 1), L"line " + std::to_wstring(next - 1));
+    EXPECT_EQ(line(shown), L"");
 }
 
-INSTANTIATE_TEST_SUITE_P(Win32, PaneBound,
-                         testing::Values(BoundCase{"exactlyTheBound", {Pane::maxLines}},
-                                         BoundCase{"overInOneWrite", {Pane::maxLines + 50}},
-                                         BoundCase{"overInALaterWrite", {Pane::maxLines - 10, 60}},
-                                         BoundCase{"overManyTimes", {Pane::maxLines, 1, 1, 700}}),
-                         [](const testing::TestParamInfo<BoundCase> &info) {
-                             return info.param.name;
-                         });
+constexpr int bound = Pane::maxLines;
+
+INSTANTIATE_TEST_SUITE_P(
+    Win32, PaneBound,
+    testing::Values(BoundCase{"exactlyTheBound", {bound}, bound},
+                    BoundCase{"overInOneWrite", {bound + 50}, bound},
+                    BoundCase{"overInALaterWrite", {bound - 10, 60}, bound + 50},
+                    BoundCase{"overManyTimes", {bound, 1, 1, 700}, bound + 702},
+                    BoundCase{"successorTakesOver", {bound, bound}, bound},
+                    BoundCase{"successorTakesOverPastTheBound", {bound, bound - 1, 5}, bound + 4},
+                    BoundCase{
+                        "successorAfterASuccessor", {bound, bound, 10, bound - 20}, 2 * bound - 10},
+                    BoundCase{"overInOneWriteWithASuccessor", {bound, 10, bound + 3}, bound}),
+    [](const testing::TestParamInfo<BoundCase> &info) { return info.param.name; });
 
 TEST_F(PaneTest, SelectionAndViewStayWhileLinesArrive)
 {
     pane_.appendText(lines(0, 200));
     flush();
     // "ne 5" in the line "line 5", with the view scrolled up to it.
-    const auto start = static_cast<LONG>(SendMessageW(edit_, EM_LINEINDEX, 5, 0)) + 2;
+    const auto start = static_cast<LONG>(SendMessageW(edit(), EM_LINEINDEX, 5, 0)) + 2;
     CHARRANGE chosen{start, start + 4};
-    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&chosen));
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
-    const auto firstVisible = SendMessageW(edit_, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(edit(), EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&chosen));
+    SendMessageW(edit(), EM_SCROLLCARET, 0, 0);
+    const auto firstVisible = SendMessageW(edit(), EM_GETFIRSTVISIBLELINE, 0, 0);
 
     pane_.appendText(lines(200, 50));
     flush();
     EXPECT_EQ(selection().cpMin, chosen.cpMin);
     EXPECT_EQ(selection().cpMax, chosen.cpMax);
     EXPECT_EQ(selectedText(), L"ne 5");
-    EXPECT_EQ(SendMessageW(edit_, EM_GETFIRSTVISIBLELINE, 0, 0), firstVisible);
+    EXPECT_EQ(SendMessageW(edit(), EM_GETFIRSTVISIBLELINE, 0, 0), firstVisible);
     EXPECT_EQ(line(249), L"line 249");
 }
 
 TEST_F(PaneTest, SelectionMovesWithTheTextWhenOldLinesGo)
 {
-    pane_.appendText(lines(0, Pane::maxLines));
+    pane_.appendText(lines(0, bound));
     flush();
-    const auto start = static_cast<LONG>(SendMessageW(edit_, EM_LINEINDEX, 1000, 0));
-    CHARRANGE chosen{start, start + 9};
-    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&chosen));
+    pane_.appendText(lines(bound, bound / 2));
+    flush();
+    const auto start = static_cast<LONG>(SendMessageW(edit(), EM_LINEINDEX, bound + 1000, 0));
+    CHARRANGE chosen{start, start + 10};
+    SendMessageW(edit(), EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&chosen));
 
-    pane_.appendText(lines(Pane::maxLines, 100));
+    pane_.appendText(lines(bound + bound / 2, bound / 2));
     flush();
-    EXPECT_EQ(selectedText(), L"line 1000");
+    EXPECT_EQ(line(0), L"line " + std::to_wstring(bound));
+    EXPECT_EQ(selectedText(), L"line " + std::to_wstring(bound + 1000));
+}
+
+// The successor takes the old control's place: its ID, its place in the tab
+// order, its font, the focus, and the word to the window.
+TEST_F(PaneTest, SuccessorTakesThePanesPlace)
+{
+    ShowWindow(parent_, SW_SHOW);
+    HWND after = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD, 0, 0, 1, 1, parent_, nullptr, nullptr,
+                                 nullptr);
+    SetWindowPos(after, edit_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowLongPtrW(edit_, GWLP_ID, 7);
+    SetFocus(edit_);
+    ASSERT_EQ(GetFocus(), edit_);
+    HWND told = nullptr;
+    pane_.onReplaced([&](HWND old, HWND now) {
+        EXPECT_EQ(old, edit_);
+        told = now;
+    });
+
+    pane_.appendText(lines(0, bound));
+    flush();
+    pane_.appendText(lines(bound, bound));
+    flush();
+    ASSERT_NE(edit(), edit_);
+    EXPECT_FALSE(IsWindow(edit_));
+    EXPECT_EQ(told, edit());
+    EXPECT_EQ(GetDlgItem(parent_, 7), edit());
+    EXPECT_EQ(GetWindow(edit(), GW_HWNDNEXT), after);
+    CHARFORMATW format{};
+    format.cbSize = sizeof format;
+    SendMessageW(edit(), EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    LOGFONTW face{};
+    GetObjectW(font_, sizeof face, &face);
+    EXPECT_STREQ(format.szFaceName, face.lfFaceName);
+    EXPECT_EQ(GetFocus(), edit());
+    EXPECT_TRUE(IsWindowVisible(edit()));
 }
 
 TEST_F(PaneTest, FollowsTheEndOnlyFromTheEnd)
@@ -183,7 +239,7 @@ TEST_F(PaneTest, FollowsTheEndOnlyFromTheEnd)
     flush();
     EXPECT_EQ(selection().cpMin, length());
     EXPECT_EQ(selection().cpMax, length());
-    const auto lastVisible = SendMessageW(edit_, EM_GETFIRSTVISIBLELINE, 0, 0);
+    const auto lastVisible = SendMessageW(edit(), EM_GETFIRSTVISIBLELINE, 0, 0);
     EXPECT_GT(lastVisible, 150); // the view came along
 }
 
@@ -198,7 +254,9 @@ TEST_F(PaneTest, TextAppendedInsideTheIntervalIsWrittenLater)
 TEST_F(PaneTest, HeldWhileBusyUntilAsked)
 {
     bool busy = true;
-    pane_.deferWriteWhile([&] { return busy; });
+    pane_.holdWritesWhile([&](Pane::Clock::duration) -> Pane::Clock::duration {
+        return busy ? std::chrono::milliseconds(Pane::maxHoldMs) : Pane::Clock::duration{};
+    });
     pane_.appendText(lines(0, 1));
     Sleep(Pane::writeIntervalMs + 10);
     pane_.appendText(lines(1, 1));
