@@ -29,10 +29,11 @@ LRESULT send(HWND edit, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
     return SendMessageW(edit, msg, wParam, lParam);
 }
 
-// Characters as selections count them: a line ends in one CR in the control.
-LONG textLength(HWND edit)
+// Characters as selections count them (a line ends in one CR in the
+// control), or with GTL_USECRLF as the text is read.
+LONG textLength(HWND edit, DWORD flags = 0)
 {
-    GETTEXTLENGTHEX how{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    GETTEXTLENGTHEX how{GTL_NUMCHARS | GTL_PRECISE | flags, 1200};
     return static_cast<LONG>(send(edit, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how)));
 }
 
@@ -170,6 +171,15 @@ LRESULT Pane::handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         if (wParam == 1) // the Ctrl+A character: nothing to type into a read-only pane
             return 0;
         break;
+    // How other programs read the pane (kesmarctl, automation): all of it, in
+    // CR LF lines; the control's own answer stops at 64K characters.
+    case WM_GETTEXTLENGTH:
+        return textLength(hwnd, GTL_USECRLF);
+    case WM_GETTEXT: {
+        GETTEXTEX how{static_cast<DWORD>(std::min<WPARAM>(wParam, 0x3FFFFFFF) * 2), GT_USECRLF};
+        how.codepage = 1200; // UTF-16: wParam counts its units, cb the bytes
+        return send(hwnd, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), lParam);
+    }
     case WM_TIMER:
         if (wParam == writeTimerId) {
             KillTimer(hwnd, writeTimerId);
