@@ -110,6 +110,9 @@ wait "$waiting" || st=$?
 grep -Eq "^kesmarctl: log: no kesmar window is up; pid $kpid \(kesmar\) ended" "$work/err" ||
     fail "kesmarctl log said: $(cat "$work/err")"
 echo "ok: kesmarctl log, kesmar killed under it: $(cat "$work/err")"
+# Its status is written by a watcher of its own, which must be done before
+# the next kesmar's watcher takes the file.
+wait_until 50 test -e "$work/status" || fail "the killed kesmar was not reaped"
 kpid=""
 
 # Commands one after another while kesmar ends by its menu: each one either
