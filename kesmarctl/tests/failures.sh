@@ -79,8 +79,11 @@ expect 0 "^$" status
 kill "$second"
 wait_until 50 test -e "$work/status" || fail "the second copy did not end"
 
-# While the first has a client it does not listen, and a second copy does.
+# While the first has a client it does not listen, and a second copy does:
+# once the first has closed its listener, a moment after the accept.
 connect_client
+quiet() { ! listening; }
+wait_until 50 quiet || fail "the first copy still listens with a client"
 start_kesmar "$bin"
 second="$kpid"
 find_window
