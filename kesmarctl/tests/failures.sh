@@ -82,8 +82,7 @@ wait_until 50 test -e "$work/status" || fail "the second copy did not end"
 # While the first has a client it does not listen, and a second copy does:
 # once the first has closed its listener, a moment after the accept.
 connect_client
-quiet() { ! listening; }
-wait_until 50 quiet || fail "the first copy still listens with a client"
+wait_until 50 not_listening || fail "the first copy still listens with a client"
 start_kesmar "$bin"
 second="$kpid"
 find_window

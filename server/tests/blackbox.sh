@@ -127,6 +127,7 @@ ends_with() {
 listening() {
     [ -n "$(ss -Hltn 'sport = :20319')" ]
 }
+not_listening() { ! listening; }
 
 # The main window and the box of a start-up that cannot go on carry one
 # title. Wine also makes windows for the input method under the same

@@ -118,8 +118,7 @@ ROWS
 # one starts and listens.
 run_kesmar "$exe"
 connect_client
-quiet() { ! listening; }
-wait_until 50 quiet || fail "the first copy still listens with a client"
+wait_until 50 not_listening || fail "the first copy still listens with a client"
 mkdir "$work/second"
 cp "$exe" "$(dirname "$exe")/test.txt" "$work/second/"
 (cd "$work/second" && exec wine "$(basename "$exe")" >"$work/second.log" 2>&1) &
