@@ -9,7 +9,7 @@
 #   deps.sh test     all of the above and what the tests and benchmarks need
 set -eu
 
-run="build-essential cmake pkg-config qt6-base-dev libgl-dev libatspi2.0-dev fonts-ipafont-gothic"
+run="build-essential cmake pkg-config qt6-base-dev libgl-dev libglib2.0-dev libatspi2.0-dev fonts-ipafont-gothic"
 package="$run file"
 windows="cmake g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wixl msitools"
 test="$package $windows libgtest-dev xvfb xauth xdotool imagemagick x11-utils

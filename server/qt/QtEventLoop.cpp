@@ -17,6 +17,8 @@
 #endif
 
 #ifdef Q_OS_LINUX
+#include "GlibWake.h"
+
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -50,8 +52,7 @@ QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
 #ifdef Q_OS_LINUX
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timerFd_ >= 0) {
-        timerNotifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
-        connect(timerNotifier_, &QSocketNotifier::activated, this, [this] {
+        auto readable = [this] {
             // Setting the timerfd clears its expiry as a read does, and the
             // wake nearly always sets the next one: the read is left for
             // when it does not, or when this word is older than a setting
@@ -63,7 +64,13 @@ QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
                 std::uint64_t expirations = 0;
                 [[maybe_unused]] const auto n = ::read(timerFd_, &expirations, sizeof expirations);
             }
-        });
+        };
+        timerWake_ = std::make_unique<GlibWake>(timerFd_, readable);
+        if (!timerWake_->available()) {
+            timerWake_.reset();
+            timerNotifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
+            connect(timerNotifier_, &QSocketNotifier::activated, this, readable);
+        }
         return;
     }
 #endif
@@ -80,6 +87,7 @@ QtEventLoop::~QtEventLoop()
     }
 #ifdef Q_OS_LINUX
     if (timerFd_ >= 0) {
+        timerWake_.reset();
         delete timerNotifier_;
         ::close(timerFd_);
     }

@@ -14,11 +14,13 @@
 #include "EventLoop.h"
 
 class QSocketNotifier;
+class GlibWake;
 
 // The toolkit-free code's event loop on Qt's: socket notifiers for word
 // that a socket can be read or written, queued calls, and the send clock's
 // wake-up. On Linux that wake-up comes from a timerfd at the due
-// nanosecond; elsewhere from a precise QTimer, to the millisecond.
+// nanosecond, straight from glib's loop where Qt runs on it; elsewhere from
+// a precise QTimer, to the millisecond.
 class QtEventLoop : public QObject, public kesmar::EventLoop
 {
     Q_OBJECT
@@ -73,5 +75,6 @@ class QtEventLoop : public QObject, public kesmar::EventLoop
     QElapsedTimer clock_;
     int timerFd_ = -1;
     std::uint64_t timerSets_ = 0;
+    std::unique_ptr<GlibWake> timerWake_; // where Qt's loop is glib's
     QSocketNotifier *timerNotifier_ = nullptr;
 };

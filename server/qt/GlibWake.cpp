@@ -1,0 +1,54 @@
+#include "GlibWake.h"
+
+#include <QAbstractEventDispatcher>
+#include <QThread>
+
+#include <glib.h>
+
+namespace {
+
+struct WakeSource
+{
+    GSource base;
+    std::function<void()> *readable;
+};
+
+// With no prepare or check of its own, the source is ready when its fd
+// polled readable.
+gboolean dispatchReadable(GSource *source, GSourceFunc, gpointer)
+{
+    (*reinterpret_cast<WakeSource *>(source)->readable)();
+    return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs funcs = {nullptr, nullptr, dispatchReadable, nullptr, nullptr, nullptr};
+
+} // namespace
+
+GlibWake::GlibWake(int fd, std::function<void()> readable) : readable_(std::move(readable))
+{
+    // Qt runs this thread's loop on the thread-default glib context only
+    // when its dispatcher is glib's (not with QT_NO_GLIB, nor on platforms
+    // with a dispatcher of their own).
+    const auto *dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
+    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib"))
+        return;
+    GMainContext *context = g_main_context_ref_thread_default();
+    auto *source = reinterpret_cast<WakeSource *>(g_source_new(&funcs, sizeof(WakeSource)));
+    source->readable = &readable_;
+    g_source_add_unix_fd(&source->base, fd, G_IO_IN);
+    // At Qt's own sources' priority, and like them delivered inside a
+    // nested loop (a menu's, a dialog's), so ticks go on there too.
+    g_source_set_can_recurse(&source->base, TRUE);
+    g_source_attach(&source->base, context);
+    g_main_context_unref(context);
+    source_ = &source->base;
+}
+
+GlibWake::~GlibWake()
+{
+    if (!source_)
+        return;
+    g_source_destroy(source_);
+    g_source_unref(source_);
+}
