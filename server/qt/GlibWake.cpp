@@ -25,30 +25,29 @@ GSourceFuncs funcs = {nullptr, nullptr, dispatchReadable, nullptr, nullptr, null
 
 } // namespace
 
-GlibWake::GlibWake(int fd, std::function<void()> readable) : readable_(std::move(readable))
+std::unique_ptr<GlibWake> GlibWake::attach(int fd, std::function<void()> readable)
 {
     // Qt runs this thread's loop on the thread-default glib context only
-    // when its dispatcher is glib's (not with QT_NO_GLIB, nor on platforms
-    // with a dispatcher of their own).
+    // when its dispatcher is glib's.
     const auto *dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
     if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib"))
-        return;
+        return nullptr;
+    std::unique_ptr<GlibWake> wake(new GlibWake(std::move(readable)));
     GMainContext *context = g_main_context_ref_thread_default();
     auto *source = reinterpret_cast<WakeSource *>(g_source_new(&funcs, sizeof(WakeSource)));
-    source->readable = &readable_;
+    source->readable = &wake->readable_;
     g_source_add_unix_fd(&source->base, fd, G_IO_IN);
     // At Qt's own sources' priority, and like them delivered inside a
     // nested loop (a menu's, a dialog's), so ticks go on there too.
     g_source_set_can_recurse(&source->base, TRUE);
     g_source_attach(&source->base, context);
     g_main_context_unref(context);
-    source_ = &source->base;
+    wake->source_ = &source->base;
+    return wake;
 }
 
 GlibWake::~GlibWake()
 {
-    if (!source_)
-        return;
     g_source_destroy(source_);
     g_source_unref(source_);
 }

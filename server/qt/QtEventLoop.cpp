@@ -65,9 +65,8 @@ QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
                 [[maybe_unused]] const auto n = ::read(timerFd_, &expirations, sizeof expirations);
             }
         };
-        timerWake_ = std::make_unique<GlibWake>(timerFd_, readable);
-        if (!timerWake_->available()) {
-            timerWake_.reset();
+        timerWake_ = GlibWake::attach(timerFd_, readable);
+        if (!timerWake_) {
             timerNotifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
             connect(timerNotifier_, &QSocketNotifier::activated, this, readable);
         }

@@ -40,9 +40,9 @@ QFont makeFont(const form::Font &facts, const QStringList &fallbacks)
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setStyleHint(QFont::Monospace);
         // A fixed-pitch face has no ligatures or kerning to shape, and a
-        // log pane that shows 100 lines a second spent a third of its time
-        // in HarfBuzz, twice a line: glyphs straight from the font's map,
-        // as a terminal takes them.
+        // pane that shows 100 lines a second spent a third of its
+        // instructions in HarfBuzz, twice a line: glyphs straight from the
+        // font's map, as a terminal takes them.
         font.setStyleStrategy(QFont::PreferNoShaping);
     }
     font.setFamilies(QStringList{text(facts.face)} + fallbacks + QStringList{font.family()});
