@@ -257,3 +257,14 @@ stop_group() {
     kill -TERM -- "-$1" 2>/dev/null || true
     wait "$1" 2>/dev/null || true
 }
+
+# bare_row PERIOD SECONDS LABEL: the bare paced sender's row on $base_port,
+# printed and added to $tmp/rows.
+bare_row() {
+    local row
+    start_group "exec '$client' paced $base_port '$tmp/blob' $1 32768 16384"
+    row="$(run "$client" period "$base_port" "$tmp/blob" "$1" "$2" "$3" "$last_group")"
+    printf '%s\n' "$row" | tee -a "$tmp/rows"
+    stop_group "$last_group"
+    for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
+}

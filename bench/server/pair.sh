@@ -32,10 +32,7 @@ for r in $(seq "${ROUNDS:-5}"); do
         run "$client" period "$port" "$tmp/blob" 10 "$s" "$which" "$kesmar_pid" | tee -a "$tmp/rows"
         stop_kesmar
     done
-    start_group "exec '$client' paced $base_port '$tmp/blob' 10 32768 16384"
-    run "$client" period "$base_port" "$tmp/blob" 10 "$s" "bare" "$last_group" | tee -a "$tmp/rows"
-    stop_group "$last_group"
-    for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
+    bare_row 10 "$s" bare
 done
 # Columns: label, period, blocks, mean err, err %, p50, p99, max, drift, cpu.
 awk '

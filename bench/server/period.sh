@@ -58,22 +58,12 @@ ratios() {
         }' "$tmp/rows"
 }
 
-# bare_row PERIOD LABEL: the bare paced sender's row.
-bare_row() {
-    local row
-    start_group "exec '$client' paced $base_port '$tmp/blob' $1 32768 16384"
-    row="$(run "$client" period "$base_port" "$tmp/blob" "$1" "$s" "$2" "$last_group")"
-    printf '%s\n' "$row" | tee -a "$tmp/rows"
-    stop_group "$last_group"
-    for _ in $(seq 50); do port_free "$base_port" && break; sleep 0.1; done
-}
-
 : >"$tmp/rows"
 for p in ${PERIODS:-10 100}; do
     # The same wait for a due time in a process that does nothing else, and
     # the client's view of such a process that sends the block as kesmar does.
     run "$client" clock "$p" "$s"
-    bare_row "$p" "bare paced sender 1"
+    bare_row "$p" "$s" "bare paced sender 1"
     for mode in ${MODES:-shown hidden dumps selection}; do
         [ "$p" != 10 ] && [ "$mode" != shown ] && [ "$mode" != hidden ] && continue
         start_kesmar "$tmp"
@@ -93,7 +83,7 @@ for p in ${PERIODS:-10 100}; do
         printf '%s\n' "$row" >>"$tmp/rows"
     done
 
-    bare_row "$p" "bare paced sender 2"
+    bare_row "$p" "$s" "bare paced sender 2"
     sl="$(awk -v p="$p" 'BEGIN { printf "%g", p / 1000 }')"
     start_group "while :; do printf '$esc'; sleep $sl; done | socat - TCP-LISTEN:$base_port,reuseaddr"
     run "$client" period "$base_port" "$tmp/blob" "$p" "$s" "sleep loop + socat"
