@@ -95,12 +95,13 @@ Pane::Pane(QWidget *parent) : QPlainTextEdit(parent)
 
 bool Pane::frameDue() const
 {
-    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : maxHoldMs;
+    const qint64 frame = frameLength();
+    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : 2 * frame;
     // A millisecond early still counts: lines that come with a steady clock
     // would otherwise miss the frame by a hair and wait a period more.
-    if (since < frameMs - 1)
+    if (since < frame - 1)
         return false;
-    return since >= maxHoldMs || !busy_ || !busy_();
+    return since >= 2 * frame || !busy_ || !busy_();
 }
 
 void Pane::appendText(std::string_view text)
@@ -112,7 +113,7 @@ void Pane::appendText(std::string_view text)
     }
     // For the last lines of a burst; a steady stream shows before it fires.
     if (!frame_.isActive())
-        frame_.start(frameMs * 3 / 2);
+        frame_.start(frameLength() * 3 / 2);
 }
 
 void Pane::showIfDue()
@@ -130,7 +131,7 @@ void Pane::frameTimeout()
         return;
     }
     // Still busy: wait out the bound.
-    frame_.start(static_cast<int>(std::max<qint64>(1, maxHoldMs - sinceShown_.elapsed())));
+    frame_.start(static_cast<int>(std::max<qint64>(1, 2 * frameLength() - sinceShown_.elapsed())));
 }
 
 void Pane::showHeld()
@@ -139,6 +140,7 @@ void Pane::showHeld()
     sinceShown_.start();
     if (held_.empty())
         return;
+    streaming_ = std::count(held_.begin(), held_.end(), '\n') >= streamLines;
     const QString text = plainText(held_);
     held_.clear();
 
@@ -186,4 +188,5 @@ void Pane::clearText()
     clear();
     // The user asked for it; the next line shows at once.
     sinceShown_.invalidate();
+    streaming_ = false;
 }

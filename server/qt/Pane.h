@@ -37,6 +37,13 @@ class Pane : public QPlainTextEdit, public kesmar::TextPane
     // smoothly, and each frame costs this thread an insertion, a layout and
     // a repaint (with a round trip to the X server).
     static constexpr int frameMs = 100;
+    // A frame of streamLines or more (fifty lines a second) turns half the
+    // pane's dozen visible lines over at once, faster than anyone reads
+    // them. Frames then come at half the rate, and each draws only the
+    // lines that end in view rather than every line on its way past: at 100
+    // lines a second, the repaint was half of this thread's work.
+    static constexpr int streamLines = 5;
+    static constexpr int streamFrameMs = 2 * frameMs;
 
     explicit Pane(QWidget *parent = nullptr);
 
@@ -52,13 +59,13 @@ class Pane : public QPlainTextEdit, public kesmar::TextPane
     bool holding() const { return !held_.empty(); }
 
     // A frame that falls due while busy() is true waits for showIfDue(), or
-    // for maxHoldMs since the last one, so that the thread's work that
+    // until two frames since the last one, so that the thread's work that
     // busy() names is not held up behind an insertion and its repaint.
-    static constexpr int maxHoldMs = 2 * frameMs;
     void holdWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
     void showIfDue();
 
   private:
+    int frameLength() const { return streaming_ ? streamFrameMs : frameMs; }
     bool frameDue() const;
     void frameTimeout();
     void showHeld();
@@ -68,4 +75,5 @@ class Pane : public QPlainTextEdit, public kesmar::TextPane
     QElapsedTimer sinceShown_;
     QTimer frame_;
     std::function<bool()> busy_;
+    bool streaming_ = false; // the last frame brought streamLines or more
 };
