@@ -45,7 +45,8 @@ build_type="$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")"
 [ "$build_type" = Release ] ||
     echo "note: $build is a '${build_type:-no type}' build; figures are for Release" >&2
 
-g++ -O2 -std=c++20 -o "$tmp/srvclient" "$here/srvclient.cpp"
+# shellcheck disable=SC2046 # pkg-config's flags are words
+g++ -O2 -std=c++20 -o "$tmp/srvclient" "$here/srvclient.cpp" $(pkg-config --cflags --libs glib-2.0)
 client="$tmp/srvclient"
 
 # run CMD...: runs CMD in the background and waits for it, so that a signal
@@ -258,11 +259,12 @@ stop_group() {
     wait "$1" 2>/dev/null || true
 }
 
-# bare_row PERIOD SECONDS LABEL: the bare paced sender's row on $base_port,
-# printed and added to $tmp/rows.
+# bare_row PERIOD SECONDS LABEL [glib]: the bare paced sender's row on
+# $base_port, printed and added to $tmp/rows; with glib, the sender waits in
+# a glib main loop.
 bare_row() {
     local row
-    start_group "exec '$client' paced $base_port '$tmp/blob' $1 32768 16384"
+    start_group "exec '$client' paced $base_port '$tmp/blob' $1 32768 16384 ${4:-}"
     row="$(run "$client" period "$base_port" "$tmp/blob" "$1" "$2" "$3" "$last_group")"
     printf '%s\n' "$row" | tee -a "$tmp/rows"
     stop_group "$last_group"

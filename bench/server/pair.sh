@@ -3,8 +3,10 @@
 # BEFORE (another build directory) and the kesmar of BUILD, then the bare
 # paced sender, ROUNDS times in turn, so that the machine's own drift over
 # minutes falls on all three alike; at the end the medians, and each
-# kesmar's against the bare sender's.
-#   BEFORE=dir [BUILD=dir] [MODE=shown|hidden|dumps] [ROUNDS=5] bench/server/pair.sh [seconds]
+# kesmar's against the bare sender's. GLIB=1 adds, each round, the same
+# sender waiting in a glib main loop: the floor of a program that waits
+# where Qt's front end waits.
+#   BEFORE=dir [BUILD=dir] [MODE=shown|hidden|dumps] [ROUNDS=5] [GLIB=1] bench/server/pair.sh [seconds]
 . "$(dirname "$0")/common.sh"
 s="${1:-15}"
 mode="${MODE:-shown}"
@@ -33,6 +35,7 @@ for r in $(seq "${ROUNDS:-5}"); do
         stop_kesmar
     done
     bare_row 10 "$s" bare
+    [ -z "${GLIB:-}" ] || bare_row 10 "$s" glib glib
 done
 # Columns: label, period, blocks, mean err, err %, p50, p99, max, drift, cpu.
 awk '
@@ -45,8 +48,9 @@ awk '
     END {
         b = median(cpu["bare"])
         printf "\nmedians: cpu %%, p99 ms, cpu against the bare sender (%.2f %%)\n", b
-        for (k = 1; k <= 2; k++) {
-            w = k == 1 ? "before" : "after"
+        for (k = 1; k <= 3; k++) {
+            w = k == 1 ? "before" : k == 2 ? "after" : "glib"
+            if (!(w in cpu)) continue
             printf "%-7s %6.2f %7.3f %6.2f\n", w, median(cpu[w]), median(p99[w]), median(cpu[w]) / b
         }
     }' "$tmp/rows"

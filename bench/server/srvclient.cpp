@@ -10,7 +10,7 @@
 //   srvclient idle       PORT SECONDS             connect, never read
 //   srvclient flood      PORT BLOB PERIOD_MS SECONDS
 //   srvclient clock      PERIOD_MS SECONDS        a bare timerfd loop's lateness
-//   srvclient paced      PORT BLOB PERIOD_MS SNDBUF PIECE
+//   srvclient paced      PORT BLOB PERIOD_MS SNDBUF PIECE [glib]
 //                                      a bare sender to measure kesmar against
 //
 // PERIOD_MS 0 means "no schedule" (a source that pushes as fast as it can).
@@ -25,10 +25,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <glib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -359,13 +362,18 @@ int flood(int port, const std::string &blobPath, double period, double seconds)
     return 0;
 }
 
-// Sleeps on a timerfd until the CLOCK_MONOTONIC time dueNs.
-void waitUntil(int timerFd, std::int64_t dueNs)
+void armAt(int timerFd, std::int64_t dueNs)
 {
     itimerspec at{};
     at.it_value.tv_sec = static_cast<time_t>(dueNs / 1000000000);
     at.it_value.tv_nsec = static_cast<long>(dueNs % 1000000000);
     timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &at, nullptr);
+}
+
+// Sleeps on a timerfd until the CLOCK_MONOTONIC time dueNs.
+void waitUntil(int timerFd, std::int64_t dueNs)
+{
+    armAt(timerFd, dueNs);
     std::uint64_t n = 0;
     if (::read(timerFd, &n, sizeof n) != sizeof n)
         die("read timerfd");
@@ -396,13 +404,58 @@ int clockRow(double period, double seconds)
     return 0;
 }
 
+struct TickSource
+{
+    GSource base;
+    int fd;
+    std::function<std::int64_t()> *tick;
+    GMainLoop *loop;
+};
+
+gboolean dispatchTick(GSource *s, GSourceFunc, gpointer)
+{
+    auto *self = reinterpret_cast<TickSource *>(s);
+    const std::int64_t due = (*self->tick)();
+    if (due < 0) {
+        g_main_loop_quit(self->loop);
+        return G_SOURCE_REMOVE;
+    }
+    armAt(self->fd, due); // re-arming clears the expiry that woke us
+    return G_SOURCE_CONTINUE;
+}
+
+// Runs a glib main loop whose one source is timerFd, armed for firstNs;
+// each wake calls tick, which gives the next due time, or -1 to stop.
+int glibLoop(int timerFd, std::int64_t firstNs, std::function<std::int64_t()> tick)
+{
+    static GSourceFuncs funcs{nullptr, nullptr, dispatchTick, nullptr, nullptr, nullptr};
+    GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
+    auto *source = reinterpret_cast<TickSource *>(g_source_new(&funcs, sizeof(TickSource)));
+    source->fd = timerFd;
+    source->tick = &tick;
+    source->loop = loop;
+    g_source_add_unix_fd(&source->base, timerFd, G_IO_IN);
+    g_source_attach(&source->base, nullptr);
+    armAt(timerFd, firstNs);
+    g_main_loop_run(loop);
+    g_source_destroy(&source->base);
+    g_source_unref(&source->base);
+    g_main_loop_unref(loop);
+    return 0;
+}
+
 // What this machine allows any paced sender: no window and no event loop,
 // only a thread that waits on a timerfd for each due time and pushes the
 // whole block in send() calls of PIECE bytes, as kesmar does, with SO_SNDBUF
 // and Nagle's algorithm set as kesmar sets them (SNDBUF 0 keeps the OS's
 // default buffers). A tick more than a period late is dropped, as kesmar
 // drops it. Serves one client, until it goes.
-int paced(int port, const std::string &blobPath, double period, int sndbuf, long piece)
+//
+// With viaGlib the thread sleeps in a glib main loop instead, woken by a
+// source of its own for the timerfd, as kesmar's Qt front end is: the
+// floor of any program whose one thread waits in glib.
+int paced(int port, const std::string &blobPath, double period, int sndbuf, long piece,
+          bool viaGlib)
 {
     const auto blob = readFile(blobPath);
     const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -430,13 +483,17 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
         die("timerfd_create");
     const auto periodNs = static_cast<std::int64_t>(period * 1e6);
     const std::int64_t t0 = nowNs();
-    for (std::int64_t k = 1;; ++k) {
+    std::int64_t k = 0;
+    const auto nextDue = [&] {
+        ++k;
         const std::int64_t late = nowNs() - (t0 + k * periodNs);
         if (late >= periodNs)
             k += late / periodNs;
-        waitUntil(tfd, t0 + k * periodNs);
-        // Pieces until one is refused, then a wait for room: blocking send()
-        // calls of the same pieces put only 57% of 4 MiB blocks on time here.
+        return t0 + k * periodNs;
+    };
+    // Pieces until one is refused, then a wait for room: blocking send()
+    // calls of the same pieces put only 57% of 4 MiB blocks on time here.
+    const auto sendBlock = [&] {
         for (std::size_t off = 0; off < blob.size();) {
             const std::size_t len =
                 std::min<std::size_t>(static_cast<std::size_t>(piece), blob.size() - off);
@@ -446,10 +503,18 @@ int paced(int port, const std::string &blobPath, double period, int sndbuf, long
                 continue;
             }
             if (sent < 0 && errno != EAGAIN)
-                return 0; // the client went
+                return false; // the client went
             pollfd p{fd, POLLOUT, 0};
             ::poll(&p, 1, -1);
         }
+        return true;
+    };
+    if (viaGlib)
+        return glibLoop(tfd, nextDue(), [&] { return sendBlock() ? nextDue() : -1; });
+    for (;;) {
+        waitUntil(tfd, nextDue());
+        if (!sendBlock())
+            return 0;
     }
 }
 
@@ -499,8 +564,9 @@ int main(int argc, char **argv)
         return idle(std::stoi(a[1]), std::stod(a[2]));
     if (mode == "clock" && a.size() == 3)
         return clockRow(std::stod(a[1]), std::stod(a[2]));
-    if (mode == "paced" && a.size() == 6)
-        return paced(std::stoi(a[1]), a[2], std::stod(a[3]), std::stoi(a[4]), std::stol(a[5]));
+    if (mode == "paced" && (a.size() == 6 || (a.size() == 7 && a[6] == "glib")))
+        return paced(std::stoi(a[1]), a[2], std::stod(a[3]), std::stoi(a[4]), std::stol(a[5]),
+                     a.size() == 7);
     if (mode == "flood" && a.size() == 5)
         return flood(std::stoi(a[1]), a[2], std::stod(a[3]), std::stod(a[4]));
     std::fprintf(stderr, "usage: see the comment at the top of srvclient.cpp\n");
