@@ -95,13 +95,12 @@ Pane::Pane(QWidget *parent) : QPlainTextEdit(parent)
 
 bool Pane::frameDue() const
 {
-    const qint64 frame = frameLength();
-    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : 2 * frame;
+    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : holdMs();
     // A millisecond early still counts: lines that come with a steady clock
     // would otherwise miss the frame by a hair and wait a period more.
-    if (since < frame - 1)
+    if (since < frameLength() - 1)
         return false;
-    return since >= 2 * frame || !busy_ || !busy_();
+    return since >= holdMs() || !busy_ || !busy_();
 }
 
 void Pane::appendText(std::string_view text)
@@ -131,7 +130,7 @@ void Pane::frameTimeout()
         return;
     }
     // Still busy: wait out the bound.
-    frame_.start(static_cast<int>(std::max<qint64>(1, 2 * frameLength() - sinceShown_.elapsed())));
+    frame_.start(static_cast<int>(std::max<qint64>(1, holdMs() - sinceShown_.elapsed())));
 }
 
 void Pane::showHeld()

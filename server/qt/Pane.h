@@ -66,6 +66,7 @@ class Pane : public QPlainTextEdit, public kesmar::TextPane
 
   private:
     int frameLength() const { return streaming_ ? streamFrameMs : frameMs; }
+    int holdMs() const { return 2 * frameLength(); } // the bound on a frame held while busy
     bool frameDue() const;
     void frameTimeout();
     void showHeld();
