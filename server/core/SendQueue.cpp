@@ -64,6 +64,35 @@ SendQueue::Fed SendQueue::feed(net::Socket socket)
     return fed;
 }
 
+SendQueue::Fed SendQueue::send(net::Socket socket, std::span<const std::uint8_t> bytes)
+{
+    Fed fed;
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    std::int64_t offset = 0;
+    while (offset < size) {
+        const std::int64_t n =
+            net::sendSome(socket, bytes.data() + offset, std::min(pieceBytes, size - offset));
+        if (n < 0) {
+            fed.failed = true;
+            return fed;
+        }
+        offset += n;
+        fed.bytes += n;
+        // As in feed(): a short send is tried once more.
+        if (n == 0)
+            break;
+    }
+    if (offset == size) {
+        fed.copies = 1;
+        return fed;
+    }
+    push(bytes, 1);
+    offset_ = offset;
+    held_ -= offset;
+    fed.blocked = true;
+    return fed;
+}
+
 void SendQueue::clear()
 {
     runs_.clear();

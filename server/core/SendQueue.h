@@ -41,6 +41,11 @@ class SendQueue
     };
     // Hands the OS pieces until it takes no more or nothing is left.
     Fed feed(net::Socket socket);
+    // push() then feed() on an empty queue, with the pieces taken straight
+    // from bytes: only a copy the OS leaves unfinished is held. A block that
+    // leaves whole, as nearly every tick's does, is neither compared with
+    // the last one nor queued.
+    Fed send(net::Socket socket, std::span<const std::uint8_t> bytes);
 
     bool empty() const { return runs_.empty(); }
     std::int64_t bytesHeld() const { return held_; }

@@ -13,8 +13,7 @@ std::int32_t SockCtl::clampToInt32(std::int64_t v)
         std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
-SockCtl::SockCtl(EventLoop &loop, SockCtlEvents &events)
-    : loop_(loop), events_(events), alive_(std::make_shared<bool>(true))
+SockCtl::SockCtl(EventLoop &loop, SockCtlEvents &events) : loop_(loop), events_(events)
 {
     listenerSink_.ctl = this;
     connectionSink_.ctl = this;
@@ -91,8 +90,8 @@ void SockCtl::Listen()
     // From the loop, not from inside the handler that calls Listen.
     if (!held_.empty() && !announcePosted_) {
         announcePosted_ = true;
-        loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
-            if (!alive.lock())
+        loop_.post([this, id = lifeline_.id()] {
+            if (!Lifeline::alive(id))
                 return;
             announcePosted_ = false;
             announceHeld();
@@ -221,8 +220,8 @@ void SockCtl::Accept(std::int32_t &requestID)
     loop_.watch(conn_, connectionSink_);
     // What came while it was held, data or its end, may have been reported
     // then to nobody (Winsock reports an end once): look once anyway.
-    loop_.post([this, s, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.lock() && conn_ == s)
+    loop_.post([this, s, id = lifeline_.id()] {
+        if (Lifeline::alive(id) && conn_ == s)
             connectionReadable();
     });
 }
@@ -249,6 +248,10 @@ void SockCtl::SendData(std::span<const std::uint8_t> bytes)
     // What the OS took since the last tick is reported once, not per piece.
     if (taken_ > 0)
         progressDue();
+    if (!writeWanted_ && queue_.empty()) {
+        settle(queue_.send(conn_, bytes));
+        return;
+    }
     if (!queue_.push(bytes, backlogLimit_)) {
         ++skipped_;
         return;
@@ -263,7 +266,11 @@ void SockCtl::flushQueue()
     if (!isConnected())
         return;
     followWindow();
-    const SendQueue::Fed fed = queue_.feed(conn_);
+    settle(queue_.feed(conn_));
+}
+
+void SockCtl::settle(const SendQueue::Fed &fed)
+{
     taken_ += fed.bytes;
     sentCopies_ += fed.copies;
     bool want = fed.blocked && !queue_.empty();
@@ -285,8 +292,8 @@ void SockCtl::progressDue()
     if (reportPosted_)
         return;
     reportPosted_ = true;
-    loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.lock())
+    loop_.post([this, id = lifeline_.id()] {
+        if (Lifeline::alive(id))
             reportProgress();
     });
 }

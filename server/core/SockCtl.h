@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "EventLoop.h"
+#include "Lifeline.h"
 #include "Net.h"
 #include "SendQueue.h"
 
@@ -153,6 +154,8 @@ class SockCtl
     void closeListener();
     void dropConnection();
     void flushQueue();
+    // Accounts for what the OS took, and waits for room if it took too little.
+    void settle(const SendQueue::Fed &fed);
     void followWindow();
     void progressDue();
     void reportProgress();
@@ -180,7 +183,7 @@ class SockCtl
     std::int64_t peerWindowDueNs_ = 0;
     SendQueue queue_;
     // Calls posted to the loop outlive nothing: they check this first.
-    std::shared_ptr<bool> alive_;
+    Lifeline lifeline_;
 
     net::Socket listener_ = net::invalidSocket;
     net::Socket conn_ = net::invalidSocket;

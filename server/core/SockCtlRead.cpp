@@ -22,8 +22,8 @@ void SockCtl::armWake()
                              : graceArmed_ ? std::min(graceDueNs_, nextReadNs_)
                                            : nextReadNs_;
     wakeArmed_ = true;
-    loop_.wakeAt(due, [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.lock())
+    loop_.wakeAt(due, [this, id = lifeline_.id()] {
+        if (Lifeline::alive(id))
             woken();
     });
 }
