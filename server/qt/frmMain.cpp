@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 
@@ -25,11 +26,17 @@ void frmMain::ButtonCaption::setCaption(std::string_view text)
     button->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+void frmMain::CheckBoxValue::follow(QCheckBox *box)
+{
+    checked = box->isChecked();
+    QObject::connect(box, &QAbstractButton::toggled, box, [this](bool on) { checked = on; });
+}
+
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     createControls();
-    chkEventValue_.box = chkEvent;
-    chkDumpValue_.box = chkDump;
+    chkEventValue_.follow(chkEvent);
+    chkDumpValue_.follow(chkDump);
     cmdSendCaption_.button = cmdSend;
     sldPeriodValue_.slider = sldPeriod;
     handlers_ = std::make_unique<kesmar::frmMainHandlers>(

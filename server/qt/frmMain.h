@@ -66,10 +66,14 @@ class frmMain : public QMainWindow
 
   private:
     // What the handlers see of the Qt controls.
+    // Read on every tick and every line: a copy kept by toggled() spares
+    // each of them a trip into the widget's memory, which a tick's costs
+    // show to be far dearer than the read.
     struct CheckBoxValue final : kesmar::CheckBox
     {
-        QCheckBox *box = nullptr;
-        int value() const override { return box->isChecked() ? 1 : 0; }
+        bool checked = false;
+        void follow(QCheckBox *box);
+        int value() const override { return checked ? 1 : 0; }
     };
     struct ButtonCaption final : kesmar::Button
     {
