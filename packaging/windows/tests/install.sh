@@ -46,6 +46,10 @@ sh "$wine_tests/prefix.sh" "$work/prefix" >"$work/prefix.log" 2>&1 ||
     fail "no Wine prefix: $(tail -n 5 "$work/prefix.log")"
 start_xvfb
 use_prefix "$work/prefix"
+# One server for the whole run, ended with it. Otherwise each step's first
+# Wine process may meet the last step's server as it exits (3 s after its
+# last client): a CI run once found no uninstall entry just after an install.
+wineserver -p
 
 # msi STEP ARGS...: msiexec without a window, bounded; its log is kept.
 msi() {
