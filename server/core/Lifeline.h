@@ -7,8 +7,8 @@ namespace kesmar {
 // Whether the object that posted a call to the event loop still exists when
 // the call runs. A std::weak_ptr tells that too, but a closure holding one is
 // too big, or not plain enough, for std::function's own storage, so each
-// post would allocate; [this, id] fits. A call sent each tick is cheaper so.
-// Ids are never reused. The loop's thread only.
+// post would allocate; [this, id] fits, and a call posted every tick costs
+// no allocation. Ids are never reused. The loop's thread only.
 class Lifeline
 {
   public:

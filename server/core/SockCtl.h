@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
