@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAbstractEventDispatcher>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -111,8 +112,13 @@ void Pane::appendText(std::string_view text)
         return;
     }
     // For the last lines of a burst; a steady stream shows before it fires.
-    if (!frame_.isActive())
+    if (!frame_.isActive()) {
         frame_.start(frameLength() * 3 / 2);
+        // Lines come from send ticks, which may run inside glib's wait
+        // (GlibWake), and that wait would not see the timer.
+        if (auto *loop = QAbstractEventDispatcher::instance())
+            loop->wakeUp();
+    }
 }
 
 void Pane::showIfDue()

@@ -64,6 +64,11 @@ QtEventLoop::QtEventLoop(QObject *parent) : QObject(parent)
                 std::uint64_t expirations = 0;
                 [[maybe_unused]] const auto n = ::read(timerFd_, &expirations, sizeof expirations);
             }
+#ifdef KESMAR_TICK_TRACE
+            // GlibWake may go back to waiting without Qt's aboutToBlock.
+            blockedAtNs_ = nowNs();
+            cpuAtBlockNs_ = threadCpuNs();
+#endif
         };
         timerWake_ = GlibWake::attach(timerFd_, readable);
         if (!timerWake_) {

@@ -22,6 +22,9 @@
 
 #include "WinEventLoop.h"
 #endif
+#ifdef KESMAR_TEST_QT_LOOP
+#include <QTimer>
+#endif
 
 namespace {
 
@@ -180,6 +183,25 @@ TEST(QtEventLoop, SelfPostingCallLeavesTheWakeItsTurn)
     EXPECT_TRUE(test->runUntil([&] { return wakes > 0; }, 5s));
     flooding = false;
     EXPECT_GT(calls, 1);
+}
+
+// Ticks that come faster than Qt's next timer is due are run without going
+// back to Qt's loop; its timers must still fire.
+TEST(QtEventLoop, SteadyTicksLeaveQtTimersTheirTurn)
+{
+    auto test = testing_loops::makeLoop("qt");
+    kesmar::EventLoop &loop = test->loop();
+    int ticksLeft = 3000;
+    std::function<void()> tick = [&] {
+        if (--ticksLeft > 0)
+            loop.wakeAt(loop.nowNs() + ms, tick);
+    };
+    loop.wakeAt(loop.nowNs(), tick);
+    int ticksLeftWhenFired = 0;
+    QTimer::singleShot(30, [&] { ticksLeftWhenFired = ticksLeft; });
+    EXPECT_TRUE(test->runUntil([&] { return ticksLeftWhenFired > 0 || ticksLeft == 0; }, 10s));
+    EXPECT_GT(ticksLeftWhenFired, 0);
+    loop.cancelWake();
 }
 #endif
 
