@@ -28,14 +28,16 @@ gboolean dispatchReadable(GSource *source, GSourceFunc, gpointer)
 
 GSourceFuncs funcs = {nullptr, nullptr, dispatchReadable, nullptr, nullptr, nullptr};
 
-// This thread's wakes, for its context's poll function below.
+// This thread's wakes, for its context's poll function below. The poll
+// function itself is shared: another thread that ever polled the same
+// context would find no wakes of its own and poll as glib does.
 struct Attached
 {
     int fd;
     std::function<void()> *readable;
 };
 thread_local std::vector<Attached> attached;
-thread_local GPollFunc plainPoll = nullptr;
+GPollFunc plainPoll = g_poll;
 
 std::int64_t monotonicNs()
 {
